@@ -1,0 +1,20 @@
+// The two file drivers. Both read the file names from the session's
+// settings and write one point at a time.
+#pragma once
+
+#include "job/settings.hpp"
+
+namespace pelmo {
+
+/// Transforms the ASCII coordinate file txtQuelldatei into txtZielDatei.
+/// Reports every error of its run itself (message box, title "Pelmo").
+/// Returns true when the whole file was transformed.
+bool TransformAsciiFile(Session& session);
+
+/// Transforms the shapefile txtQuelldatei (.shp/.shx/.dbf) into
+/// txtZielDatei, with overwrite questions, log lines, progress and cancel.
+/// Reports its own conditions. Returns true when the target was completely
+/// written.
+bool TransformShapeFile(Session& session);
+
+}  // namespace pelmo

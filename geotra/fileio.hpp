@@ -1,0 +1,99 @@
+// Buffered file access of the engine, with a hook through which tests make
+// the n-th file operation fail.
+//
+// Every failure is thrown as RunTimeError with the classic number (53 file
+// not found, 76 path not found, 70 permission denied, 61 disk full, 57 I/O
+// error) and the file name in its text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelmo {
+
+/// Kinds of file operation, for the fault hook.
+enum class IoOp { kOpen, kRead, kWrite, kClose, kCopy, kDelete };
+
+/// Test hook: when armed with n >= 1, the n-th file operation from now on
+/// fails as if the system had refused it. Tests only; single-threaded.
+namespace iohook {
+void Arm(long failAt);
+void Disarm();
+/// Number of operations counted since the last Arm (or Disarm).
+long Count();
+/// Counts one operation; true when it is the one to fail.
+bool ShouldFail(IoOp op);
+}  // namespace iohook
+
+/// Maps an errno value of a failed operation on `path` to a RunTimeError.
+[[noreturn]] void ThrowFileError(int err, const std::string& path, IoOp op);
+
+/// Buffered sequential reader.
+class InputFile {
+ public:
+  InputFile() = default;
+  explicit InputFile(const std::string& path) { Open(path); }
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  void Open(const std::string& path);
+  void Close() noexcept;
+  bool IsOpen() const noexcept { return file_ != nullptr; }
+  const std::string& path() const noexcept { return path_; }
+
+  /// True when no byte is left.
+  bool AtEnd();
+  /// Reads one line without its end. A line ends at CR, CR LF or LF.
+  /// Returns false at the end of the file (nothing read).
+  bool ReadLine(std::string& line);
+  /// Reads up to n bytes; returns how many were read.
+  std::size_t Read(char* data, std::size_t n);
+
+ private:
+  bool Fill();
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0, end_ = 0;
+  bool eof_ = false;
+};
+
+/// Buffered sequential writer. Close() reports a failed flush.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Opens for writing; an existing file is truncated.
+  void Open(const std::string& path);
+  void Write(std::string_view text);
+  /// Writes what is buffered and closes; throws on failure.
+  void Close();
+  /// Closes without reporting errors (error paths); buffered data is still
+  /// written when possible.
+  void CloseQuietly() noexcept;
+  bool IsOpen() const noexcept { return file_ != nullptr; }
+  const std::string& path() const noexcept { return path_; }
+
+ private:
+  void Flush();
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  std::string buf_;
+};
+
+/// True when `path` names an existing file (or folder).
+bool FileExists(const std::string& path);
+
+/// True when the two names denote the same existing file (links, relative
+/// and absolute spellings, letter case on case-insensitive systems).
+bool SameFile(const std::string& a, const std::string& b);
+
+}  // namespace pelmo

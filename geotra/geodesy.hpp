@@ -1,0 +1,71 @@
+// Geodetic routines: meridian arc, geographic <-> geocentric conversion,
+// seven-parameter (Helmert) transformation, Gauss-Krueger (transverse
+// Mercator) and Krovak projections.
+//
+// Conventions shared by every routine here:
+//  - angles in radians, lengths in metres;
+//  - an ellipsoid is (a, e): semi-major axis in metres and the first
+//    eccentricity itself (not its square);
+//  - pi is the decimal constant kPi = 3.14159265358979, and every pi/2, pi/4
+//    and pi/180 is formed from it;
+//  - routines are stateless, take inputs only and return new std::arrays;
+//  - no argument is validated: a division by zero, an overflow, an invalid
+//    operation or an invalid argument (square root of a negative number,
+//    |x| > 1 in ArcSin) raises pelmo::FloatingPointFault, and no partial
+//    result escapes.
+#pragma once
+
+#include <array>
+
+namespace pelmo::geotra {
+
+/// pi as the decimal constant of this program (15 significant digits).
+inline constexpr double kPi = 3.14159265358979;
+
+/// Arc seconds per radian, as used by SevenParTrans.
+inline constexpr double kArcSecondsPerRadian = 206264.806247096;
+
+/// Upper bound on the passes of the two latitude iterations (XYZToBLH,
+/// KrovakToBL). Near the Earth's surface about five passes are needed; the
+/// cap only stops inputs far away from any sensible point from hanging.
+inline constexpr int kMaxIterations = 1000;
+
+/// Arcsine in radians: +-pi/2 exactly for x = +-1, else atan(x / sqrt(1 - x^2)).
+/// |x| > 1 raises FaultKind::kInvalidArgument.
+double ArcSin(double x);
+
+/// Meridian-arc series coefficients c0..c5 (metres) of the ellipsoid (a, e),
+/// expanded in the second eccentricity up to e'^10.
+/// G(B) = c0 B - c1 sin 2B + c2 sin 4B - c3 sin 6B + c4 sin 8B - c5 sin 10B.
+std::array<double, 6> MeridianArcCoeffs(double a, double e);
+
+/// Geographic (B, L rad; h m) to geocentric (X, Y, Z m).
+std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e);
+
+/// Geocentric (X, Y, Z m) to geographic (B, L rad; h m), iterating the
+/// latitude to 1e-12 rad. L lies in (-pi, pi].
+std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e);
+
+/// Seven-parameter similarity transformation in the coordinate-frame
+/// convention: dX, dY, dZ metres; m ppm; gamma (about Z), beta (about Y),
+/// alpha (about X) arc seconds.
+std::array<double, 3> SevenParTrans(double X, double Y, double Z, double dX, double dY,
+                                    double dZ, double m, double gamma, double beta,
+                                    double alpha);
+
+/// Transverse Mercator forward at scale 1 about the central meridian:
+/// latitude B and longitude difference l (rad) to (x northing, y easting) in m.
+std::array<double, 2> BLToGK(double B, double l, double a, double e, double c0, double c1,
+                             double c2, double c3, double c4, double c5);
+
+/// Transverse Mercator inverse at scale 1: (x, y) metres to (B, l) radians.
+std::array<double, 2> GKToBL(double x, double y, double a, double e);
+
+/// Krovak forward: latitude, longitude east of Greenwich (rad) to
+/// (X southing, Y westing) in metres.
+std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e);
+
+/// Krovak inverse: (X southing, Y westing) metres to (phi, lambda) radians.
+std::array<double, 2> KrovakToBL(double X, double Y, double a, double e);
+
+}  // namespace pelmo::geotra

@@ -1,0 +1,52 @@
+// What the engine needs from the program around it: messages, questions,
+// the log box, the per-point event pass and the progress window. The window,
+// the batch tool and the tests each implement it.
+#pragma once
+
+#include <string>
+
+namespace pelmo {
+
+/// Icon of a message box.
+enum class MsgIcon { kNone, kExclamation };
+
+/// The two bars of the progress window.
+enum class ProgressBarId {
+  kRecords,   ///< `ProgressBar`, the lower bar: records
+  kVertices,  ///< `ProgressBar1`, the upper bar: vertices of the current record
+};
+
+/// Program name, the title of the job messages.
+inline constexpr const char* kProgramName = "Pelmo";
+/// Title of the overwrite questions.
+inline constexpr const char* kProblemTitle = "Problem";
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+
+  /// Modal message with an OK button. An empty title means the
+  /// application's own title.
+  virtual void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+
+  /// Modal Yes/No question; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+
+  /// The log box changed; `text` is its whole new content.
+  virtual void LogChanged(const std::string& text) { (void)text; }
+
+  /// Let the user interface process its pending events once (called after
+  /// every point). Implementations keep this cheap.
+  virtual void ProcessEvents() {}
+
+  /// Progress window of a shapefile run.
+  virtual void ProgressOpen() {}
+  virtual void ProgressClose() {}
+  /// Percentage of records done, as text.
+  virtual void ProgressPercent(const std::string& text) { (void)text; }
+  virtual void ProgressMin(ProgressBarId bar, float value) { (void)bar, (void)value; }
+  virtual void ProgressMax(ProgressBarId bar, float value) { (void)bar, (void)value; }
+  virtual void ProgressValue(ProgressBarId bar, float value) { (void)bar, (void)value; }
+};
+
+}  // namespace pelmo

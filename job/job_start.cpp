@@ -1,0 +1,116 @@
+#include "job/job_start.hpp"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "geotra/errors.hpp"
+#include "geotra/file_drivers.hpp"
+#include "geotra/fileio.hpp"
+#include "geotra/geodesy.hpp"
+#include "geotra/numtext.hpp"
+#include "job/frontend.hpp"
+
+namespace pelmo {
+
+namespace {
+
+// Valid range of an ellipsoid, all bounds exclusive.
+constexpr double kMinSemiMajorAxis = 6000000;  // m
+constexpr double kMaxSemiMajorAxis = 7000000;  // m
+constexpr double kMinEccentricity = 0.0001;
+constexpr double kMaxEccentricity = 0.1;
+
+bool EllipsoidInRange(const std::string& aText, const std::string& eText) {
+  const double a = ParseNumber(aText);
+  const double e = ParseNumber(eText);
+  return a > kMinSemiMajorAxis && a < kMaxSemiMajorAxis && e > kMinEccentricity &&
+         e < kMaxEccentricity;
+}
+
+void Message(Session& s, const char* text) {
+  s.frontEnd().ShowMessage(text, kProgramName, MsgIcon::kNone);
+}
+
+/// True when the two names denote the same file: equal texts, or two
+/// spellings of one existing file (relative and absolute, links).
+bool IdenticalFiles(const TransformSettings& t) {
+  if (t.txtQuelldatei == t.txtZielDatei) return true;
+  if (t.txtQuelldatei.empty() || t.txtZielDatei.empty()) return false;
+  if (t.optSHP) {
+    // A shapefile is its three files; the names lose their last three
+    // characters, so two names that differ only there are the same files.
+    if (t.txtQuelldatei.size() > 3 && t.txtZielDatei.size() > 3) {
+      const std::string s = t.txtQuelldatei.substr(0, t.txtQuelldatei.size() - 3);
+      const std::string d = t.txtZielDatei.substr(0, t.txtZielDatei.size() - 3);
+      for (const char* ext : {"shp", "shx", "dbf"}) {
+        if (SameFile(s + ext, d + ext)) return true;
+      }
+    }
+    return false;
+  }
+  return SameFile(t.txtQuelldatei, t.txtZielDatei);
+}
+
+}  // namespace
+
+JobOutcome RunJob(Session& session) {
+  TransformSettings& t = session.settings;
+
+  if (t.optTranslation) {
+    for (const std::string* f : {&t.txtDX, &t.txtDY, &t.txtDH}) {
+      if (!IsNumeric(*f)) {
+        Message(session, kMsgNotANumber);
+        return JobOutcome::kRejected;
+      }
+    }
+  }
+
+  if (t.optSevPar) {
+    const std::string* fields[] = {&t.txtEll1a, &t.txtEll1e, &t.txtEll2a, &t.txtEll2e,
+                                   &t.txtP1,    &t.txtP2,    &t.txtP3,    &t.txtP4,
+                                   &t.txtP5,    &t.txtP6,    &t.txtP7,    &t.txtP2_1,
+                                   &t.txtP2_2,  &t.txtP2_3,  &t.txtP2_4,  &t.txtP2_5,
+                                   &t.txtP2_6,  &t.txtP2_7};
+    for (const std::string* f : fields) {
+      if (!IsNumeric(*f)) {
+        Message(session, kMsgNotANumber);
+        return JobOutcome::kRejected;
+      }
+    }
+    if (!EllipsoidInRange(t.txtEll1a, t.txtEll1e)) {
+      Message(session, kMsgEllipsoid1);
+      return JobOutcome::kRejected;
+    }
+    if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) {
+      Message(session, kMsgEllipsoid2);
+      return JobOutcome::kRejected;
+    }
+    session.MeridianCoeffs =
+        geotra::MeridianArcCoeffs(ParseNumber(t.txtEll2a), ParseNumber(t.txtEll2e));
+  }
+
+  if (IdenticalFiles(t)) {
+    Message(session, kMsgIdentical);
+    return JobOutcome::kRejected;
+  }
+
+  // Every new job converts the settings afresh.
+  session.Touch();
+  const auto t0 = std::chrono::steady_clock::now();
+  bool done = false;
+  try {
+    if (t.optSHP) done = TransformShapeFile(session);
+    if (t.optASCII) done = TransformAsciiFile(session);
+  } catch (const std::exception& e) {
+    // The drivers report their own errors; anything else still ends here
+    // with a message instead of taking the program down.
+    session.frontEnd().ShowMessage(e.what(), kProgramName, MsgIcon::kNone);
+    done = false;
+  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
+  session.AppendLog("vergangene Zeit in s " + FormatNumber(elapsed.count(), session.decimalSign()));
+  return done ? JobOutcome::kDone : JobOutcome::kFailed;
+}
+
+}  // namespace pelmo

@@ -1,0 +1,29 @@
+// The job start behind "TRANSFORM": checks the fields of the active datum
+// mode, prepares the meridian-arc coefficients of the target ellipsoid,
+// refuses identical source and target, runs the driver and logs the time.
+#pragma once
+
+#include "job/settings.hpp"
+
+namespace pelmo {
+
+/// Outcome of a job.
+enum class JobOutcome {
+  kDone,      ///< the driver ran to the end
+  kRejected,  ///< a check failed before any file was touched (message shown)
+  kFailed,    ///< the driver stopped with a message, was declined or cancelled
+};
+
+/// Messages of the job start.
+inline constexpr const char* kMsgNotANumber = "Fehler - keine Zahl";
+inline constexpr const char* kMsgEllipsoid1 =
+    "Ellipsoid 1 werte ausserhalb des gültigen Wetrebereichs";
+inline constexpr const char* kMsgEllipsoid2 =
+    "Ellipsoid 2 Werte ausserhalb des gültigen Wetrebereichs";
+inline constexpr const char* kMsgIdentical = "Quelldatei und Zieldatei sind identisch";
+
+/// Runs one job (the window disables itself around the call). Every way out
+/// logs the elapsed time once a driver has started.
+JobOutcome RunJob(Session& session);
+
+}  // namespace pelmo
