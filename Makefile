@@ -9,7 +9,7 @@ DEB_PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev li
   libbenchmark-dev libgeographiclib-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
   gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core time bc
 
-.PHONY: all deps build build-asan run test test-asan bench fuzz screenshots clean
+.PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots clean
 
 all: build
 
@@ -45,11 +45,21 @@ run: deps build
 
 test: deps build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+	$(MAKE) --no-print-directory lint
 	$(MAKE) --no-print-directory test-asan
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+# Static analysis of our own sources (not the tests): cppcheck and clang-tidy
+# with the check set of .clang-tidy; any finding fails.
+LINT_SOURCES = $(wildcard geotra/*.cpp job/*.cpp paramfiles/*.cpp cli/*.cpp)
+lint: build
+	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr \
+	  --quiet --error-exitcode=1 -I . geotra job paramfiles cli
+	printf '%s\n' $(LINT_SOURCES) | xargs -P $(JOBS) -n 4 clang-tidy -p build --quiet 2>/dev/null
+	@echo "lint: no findings"
 
 bench: deps build
 	@bash bench/run.sh

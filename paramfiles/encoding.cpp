@@ -38,11 +38,9 @@ bool IsValidUtf8(std::string_view text) noexcept {
       length = 2;
     } else if (c == 0xE0) {
       length = 3, lo = 0xA0;
-    } else if (c >= 0xE1 && c <= 0xEC) {
-      length = 3;
     } else if (c == 0xED) {
       length = 3, hi = 0x9F;
-    } else if (c >= 0xEE && c <= 0xEF) {
+    } else if (c >= 0xE1 && c <= 0xEF) {
       length = 3;
     } else if (c == 0xF0) {
       length = 4, lo = 0x90;
