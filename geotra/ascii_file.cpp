@@ -75,8 +75,12 @@ bool TransformAsciiFile(Session& session) {
       }
       std::string_view fields[3];
       const int count = SplitFields(work, fields);
-      if (count < 2) throw RunTimeError(errnum::kOutOfRange);
+      // Field 0 is converted before field 1 is looked for: a line without
+      // blanks (tab-separated values, a word) is a conversion error, an
+      // empty line or a single number an index error.
+      if (count < 1) throw RunTimeError(errnum::kOutOfRange);
       double first = ParseNumber(fields[0]);
+      if (count < 2) throw RunTimeError(errnum::kOutOfRange);
       double second = ParseNumber(fields[1]);
       double height = count >= 3 ? ParseNumber(fields[2]) : 0;
       const PointResult r = TransformPoint(session, first, second, height);

@@ -19,6 +19,10 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Longest number text we convert on the stack; longer texts go to the heap.
 constexpr std::size_t kStackDigits = 128;
 
+// Stands in for a decimal exponent too large for a long; far beyond any
+// double, yet small enough to add digit counts to without overflow.
+constexpr long kHugeExponent = 1L << 40;
+
 }  // namespace
 
 int TryParseNumber(std::string_view text, double& value) noexcept {
@@ -71,7 +75,13 @@ int TryParseNumber(std::string_view text, double& value) noexcept {
     const auto ePos = s.find_first_of("eE");
     long exponent = 0;
     if (ePos != std::string_view::npos) {
-      std::from_chars(s.data() + ePos + 1 + (s[ePos + 1] == '+'), s.data() + s.size(), exponent);
+      const auto er = std::from_chars(s.data() + ePos + 1 + (s[ePos + 1] == '+'),
+                                      s.data() + s.size(), exponent);
+      // An exponent beyond the range of long: only its sign matters.
+      if (er.ec == std::errc::result_out_of_range) {
+        exponent = s[ePos + 1] == '-' ? -kHugeExponent : kHugeExponent;
+      }
+      exponent = std::clamp(exponent, -kHugeExponent, kHugeExponent);
     }
     // Position of the first significant digit relative to the decimal sign.
     const std::size_t firstNonZero = s.find_first_of("123456789");

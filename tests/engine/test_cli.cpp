@@ -1,0 +1,252 @@
+// pelmo-cli end to end: files in a temporary folder, exit statuses,
+// messages on standard error, the shipped ellipsoid and parameter files,
+// properties files written and read back, the self-test file.
+#include <gtest/gtest.h>
+#include <proj.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace pelmo {
+namespace {
+
+using test::ReadBytes;
+using test::SplitCrLf;
+using test::TempFolder;
+using test::WriteBytes;
+
+const std::string kCli = PELMO_CLI_PATH;
+const std::string kData = std::string(PELMO_SOURCE_DIR) + "/data/";
+
+/// Quotes a word for the shell.
+std::string Q(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+/// Runs pelmo-cli in `dir` with `args` (already quoted where needed) and
+/// the locale `locale`; standard input is empty.
+CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
+  const std::string outFile = dir.File(".stdout"), errFile = dir.File(".stderr");
+  const std::string cmd = "cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " + Q(kCli) +
+                          " " + args + " >" + Q(outFile) + " 2>" + Q(errFile) + " </dev/null";
+  const int rc = std::system(cmd.c_str());
+  CliRun r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = ReadBytes(outFile);
+  r.err = ReadBytes(errFile);
+  return r;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+/// The shipped files for the usual job: GK-Germ on Bessel 1841 with DHDN to
+/// ETRS89 into UTM on GRS 1980.
+std::string DhdnToUtmArgs() {
+  return "--in GK-Germ --out UTM --ell1 " + Q(kData + "Bessel_1841.ell") + " --ell2 " +
+         Q(kData + "GRS_1980.ell") + " --7par1 " + Q(kData + "DHDN_to_ETRS89_EPSG1776.7pr");
+}
+
+/// Parses "first second height" lines written with a decimal point.
+std::vector<std::array<double, 3>> ParsePoints(const std::string& text) {
+  std::vector<std::array<double, 3>> pts;
+  for (const std::string& line : SplitCrLf(text)) {
+    std::istringstream in(line);
+    std::array<double, 3> p{};
+    in >> p[0] >> p[1] >> p[2];
+    pts.push_back(p);
+  }
+  return pts;
+}
+
+// ------------------------------------------------------------ usage
+
+TEST(Cli, HelpAndVersion) {
+  TempFolder dir;
+  const CliRun help = Cli(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(Contains(help.out, "Usage: pelmo-cli")) << help.out;
+  EXPECT_TRUE(Contains(help.out, "--translation"));
+  const CliRun version = Cli(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("pelmo-cli ", 0), 0u) << version.out;
+}
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+  TempFolder dir;
+  WriteBytes(dir.File("in.txt"), "1 2 3\r\n");
+  for (const char* args : {"", "in.txt", "in.txt out.txt more.txt", "--frobnicate in.txt out.txt",
+                           "--in Mercator in.txt out.txt", "--out in.txt out.txt",
+                           "--option 20=1 in.txt out.txt", "--option x in.txt out.txt",
+                           "--option 3 in.txt out.txt", "--type dbf in.txt out.txt",
+                           "--translation 1 2", "in.txt out.txt --par"}) {
+    SCOPED_TRACE(args);
+    const CliRun r = Cli(dir, args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
+  }
+}
+
+// ------------------------------------------------------------ jobs
+
+TEST(Cli, TranslationJobInBothDecimalSigns) {
+  TempFolder dir;
+  WriteBytes(dir.File("in.txt"), "1 2 3\r\n1.5 2 3\r\n");
+  const CliRun c = Cli(dir, "--translation 10 20 1 in.txt out.txt");
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(ReadBytes(dir.File("out.txt")), "11 22 4\r\n11.5 22 4\r\n");
+  EXPECT_TRUE(Contains(c.err, "vergangene Zeit in s ")) << c.err;
+
+  const CliRun de = Cli(dir, "--translation 10 20,5 1 in.txt out_de.txt", "de_DE.UTF-8");
+  EXPECT_EQ(de.status, 0) << de.err;
+  EXPECT_EQ(ReadBytes(dir.File("out_de.txt")), "11 22,5 4\r\n11,5 22,5 4\r\n");
+
+  const CliRun quiet = Cli(dir, "--quiet --translation 0 0 0 in.txt out_q.txt");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, "");
+}
+
+TEST(Cli, StoppedJobsExitWithOneAndTheMessageOnStandardError) {
+  TempFolder dir;
+  WriteBytes(dir.File("in.txt"), "1 2 3\r\n4 x 6\r\n");
+  const struct {
+    std::string args;
+    const char* message;
+  } cases[] = {
+      {"--translation 1 1 1 fehlt.txt out.txt", "Datei nicht gefunden"},
+      {"--translation 1 1 1 in.txt in.txt", "Quelldatei und Zieldatei sind identisch"},
+      {"--translation 1 1 1 in.txt ./in.txt", "Quelldatei und Zieldatei sind identisch"},
+      {"--translation 1 1 1 in.txt " + Q(dir.File("in.txt")),
+       "Quelldatei und Zieldatei sind identisch"},
+      {"--translation 1 eins 1 in.txt out.txt", "Fehler - keine Zahl"},
+      {"--type ascii in.txt out.txt", "Ellipsoid 1 werte ausserhalb des gültigen Wetrebereichs"},
+      {"--translation 1 1 1 in.txt out.txt", "Zeile 2"},
+      {"--ell1 fehlt.ell in.txt out.txt", "fehlt.ell"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Cli(dir, c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadBytes(dir.File("in.txt")), "1 2 3\r\n4 x 6\r\n");
+  }
+  // The bad line stopped the run after the first point.
+  EXPECT_EQ(ReadBytes(dir.File("out.txt")), "2 3 4\r\n");
+}
+
+TEST(Cli, ShippedFilesGKGermToUtmAgreeWithProj) {
+  TempFolder dir;
+  std::string src;
+  std::vector<std::array<double, 3>> in;
+  for (int i = 0; i <= 4; ++i) {
+    for (int j = 0; j <= 4; ++j) {
+      in.push_back({5400000 + 50000.0 * i, 5300000 + 175000.0 * j, 100.0 * j});
+      src += std::to_string(5400000 + 50000 * i) + ".125 " + std::to_string(5300000 + 175000 * j) +
+             " " + std::to_string(100 * j) + "\r\n";
+      in.back()[0] += 0.125;
+    }
+  }
+  WriteBytes(dir.File("gk.txt"), src);
+  const CliRun r = Cli(dir, DhdnToUtmArgs() + " gk.txt utm.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto out = ParsePoints(ReadBytes(dir.File("utm.txt")));
+  ASSERT_EQ(out.size(), in.size());
+
+  PJ_CONTEXT* ctx = proj_context_create();
+  PJ* pj = proj_create(
+      ctx,
+      "+proj=pipeline +step +inv +proj=tmerc +lat_0=0 +lon_0=15 +k=1 +x_0=5500000 +y_0=0 "
+      "+ellps=bessel +step +proj=cart +ellps=bessel +step +proj=helmert +x=598.1 +y=73.7 "
+      "+z=418.2 +rx=-0.202 +ry=-0.045 +rz=2.455 +s=6.7 +convention=coordinate_frame +exact "
+      "+step +inv +proj=cart +ellps=GRS80 +step +proj=utm +zone=33 +ellps=GRS80");
+  ASSERT_NE(pj, nullptr);
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const PJ_COORD q = proj_trans(pj, PJ_FWD, proj_coord(in[i][0], in[i][1], in[i][2], 0));
+    EXPECT_NEAR(out[i][0], q.xyz.x + 33e6, 1e-3) << i;  // zone 33 in the millions
+    EXPECT_NEAR(out[i][1], q.xyz.y, 1e-3) << i;
+    EXPECT_EQ(out[i][2], in[i][2]) << "the height column passes through";
+  }
+  proj_destroy(pj);
+  proj_context_destroy(ctx);
+}
+
+TEST(Cli, SaveParThenParGivesTheSameResult) {
+  TempFolder dir;
+  WriteBytes(dir.File("gk.txt"), "5512345.678 5800000.5 12.5\r\n5390000 6000000 0\r\n");
+  const CliRun save = Cli(dir, DhdnToUtmArgs() + " --option 4=9 --option 6=0.9996 --save-par cfg.par gk.txt a.txt");
+  ASSERT_EQ(save.status, 0) << save.err;
+  const CliRun load = Cli(dir, "--par cfg.par gk.txt b.txt");
+  ASSERT_EQ(load.status, 0) << load.err;
+  const std::string a = ReadBytes(dir.File("a.txt"));
+  EXPECT_FALSE(a.empty());
+  EXPECT_EQ(ReadBytes(dir.File("b.txt")), a);
+  // --option 4=9: output meridian 9, zone 32 in the millions.
+  EXPECT_EQ(a.rfind("32", 0), 0u) << a;
+  EXPECT_EQ(SplitCrLf(ReadBytes(dir.File("cfg.par"))).size(), 64u);
+
+  // With no SOURCE and TARGET only the properties file is written; options
+  // after --par override it.
+  const CliRun only = Cli(dir, "--par cfg.par --option 4=15 --save-par cfg15.par");
+  EXPECT_EQ(only.status, 0) << only.err;
+  const CliRun c15 = Cli(dir, "--par cfg15.par gk.txt c.txt");
+  EXPECT_EQ(c15.status, 0) << c15.err;
+  EXPECT_EQ(ReadBytes(dir.File("c.txt")).rfind("33", 0), 0u);
+  const CliRun d = Cli(dir, "--par cfg.par --option 4=15 gk.txt d.txt");
+  EXPECT_EQ(ReadBytes(dir.File("d.txt")), ReadBytes(dir.File("c.txt")));
+}
+
+TEST(Cli, MissingOrBrokenPropertiesFileStopsWithOne) {
+  TempFolder dir;
+  WriteBytes(dir.File("in.txt"), "1 2 3\r\n");
+  const CliRun missing = Cli(dir, "--par fehlt.par in.txt out.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Contains(missing.err, "Fehler Beim Laden der Parameter Datei")) << missing.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
+}
+
+TEST(Cli, SelfTestFile) {
+  TempFolder dir;
+  const CliRun r = Cli(dir, "--selftest self.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string text = ReadBytes(dir.File("self.txt"));
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(SplitCrLf(text).size(), 8u);
+  // Every line end is CR LF.
+  std::size_t bareLf = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) ++bareLf;
+  }
+  EXPECT_EQ(bareLf, 0u);
+
+  const CliRun bad = Cli(dir, "--selftest " + Q(dir.File("gibt es nicht/test.txt")));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_TRUE(Contains(bad.err, "gibt es nicht/test.txt")) << bad.err;
+}
+
+}  // namespace
+}  // namespace pelmo

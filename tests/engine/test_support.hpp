@@ -1,0 +1,130 @@
+// Helpers shared by the engine tests: a front end that records what the
+// engine shows and answers questions from a queue, a temporary folder, and
+// byte-exact file reading and writing.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "job/frontend.hpp"
+
+namespace pelmo::test {
+
+/// One message box or question as the engine asked for it.
+struct ShownBox {
+  std::string text;
+  std::string title;
+  MsgIcon icon = MsgIcon::kNone;
+};
+
+/// Front end that records messages, questions and log changes. Questions
+/// are answered from `answers` (front first); an empty queue answers No.
+class RecordingFrontEnd : public FrontEnd {
+ public:
+  std::vector<ShownBox> messages;
+  std::vector<ShownBox> questions;
+  std::deque<bool> answers;
+  std::string log;
+  long eventPasses = 0;
+  /// Called at every event pass with the number of passes so far (1 for
+  /// the first point); lets a test act "during" a run, as the options
+  /// dialog can.
+  std::function<void(long)> onEvents;
+
+  void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) override {
+    messages.push_back({text, title, icon});
+  }
+  bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override {
+    questions.push_back({text, title, icon});
+    if (answers.empty()) return false;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void LogChanged(const std::string& text) override { log = text; }
+  void ProcessEvents() override {
+    ++eventPasses;
+    if (onEvents) onEvents(eventPasses);
+  }
+
+  /// Text of the only message shown; fails the test when there is not
+  /// exactly one.
+  std::string OnlyMessage() const {
+    EXPECT_EQ(messages.size(), 1u);
+    return messages.empty() ? std::string() : messages.front().text;
+  }
+};
+
+/// A fresh folder under the system's temporary folder, removed with
+/// everything in it when the object goes.
+class TempFolder {
+ public:
+  TempFolder() {
+    namespace fs = std::filesystem;
+    static unsigned counter = 0;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "pelmo_test_";
+    if (info != nullptr) name += std::string(info->test_suite_name()) + "_" + info->name() + "_";
+    for (char& c : name) {
+      if (c == '/') c = '_';
+    }
+    name += std::to_string(static_cast<long>(::getpid())) + "_" +
+            std::to_string(++counter);
+    path_ = fs::temp_directory_path() / name;
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  /// Path of `name` inside the folder (the file need not exist).
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+/// Writes `bytes` unchanged to `path`.
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+/// The bytes of `path`; empty when the file cannot be read.
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// Lines of `text` split at CR LF (a last line without CR LF is kept).
+inline std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace pelmo::test
