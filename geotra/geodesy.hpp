@@ -37,13 +37,18 @@ double ArcSin(double x);
 /// Meridian-arc series coefficients c0..c5 (metres) of the ellipsoid (a, e),
 /// expanded in the second eccentricity up to e'^10.
 /// G(B) = c0 B - c1 sin 2B + c2 sin 4B - c3 sin 6B + c4 sin 8B - c5 sin 10B.
+/// a = 0 or e = 1 (semi-minor axis 0) raises kDivisionByZero, e > 1
+/// kInvalidArgument; e = 0 gives c0 = a and c1..c5 = 0.
 std::array<double, 6> MeridianArcCoeffs(double a, double e);
 
 /// Geographic (B, L rad; h m) to geocentric (X, Y, Z m).
 std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e);
 
 /// Geocentric (X, Y, Z m) to geographic (B, L rad; h m), iterating the
-/// latitude to 1e-12 rad. L lies in (-pi, pi].
+/// latitude to 1e-12 rad. L lies in (-pi, pi]. The height comes from X, or
+/// from Y where |Y| > |X| (X alone would lose it next to the +-90 deg meridians).
+/// X = 0 (polar axis, geocentre) raises kDivisionByZero; an iteration that
+/// has not settled after kMaxIterations passes raises kInvalidOperation.
 std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e);
 
 /// Seven-parameter similarity transformation in the coordinate-frame
@@ -66,6 +71,8 @@ std::array<double, 2> GKToBL(double x, double y, double a, double e);
 std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e);
 
 /// Krovak inverse: (X southing, Y westing) metres to (phi, lambda) radians.
+/// X = 0 raises kDivisionByZero; a latitude iteration that has not settled
+/// after kMaxIterations passes raises kInvalidOperation.
 std::array<double, 2> KrovakToBL(double X, double Y, double a, double e);
 
 }  // namespace pelmo::geotra
