@@ -1,0 +1,522 @@
+// Shapefiles for the driver tests, written and read back with shapelib so
+// that neither side of a test goes through our own file code; plus a front
+// end that also records the progress window, and the settings of the jobs
+// the tests run.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <shapefil.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "geotra/geodesy.hpp"
+#include "geotra/transform_point.hpp"
+#include "job/settings.hpp"
+#include "test_support.hpp"
+
+namespace pelmo::test {
+
+using Vertex = std::pair<double, double>;
+using Part = std::vector<Vertex>;
+
+/// One record as a test describes it: its shape type (SHPT_NULL for a null
+/// record) and its parts (none for a record without vertices).
+struct TestShape {
+  int type = SHPT_POLYGON;
+  std::vector<Part> parts;
+};
+
+/// Attribute values of the test tables: names with umlauts and sharp s.
+inline const std::vector<std::string>& UmlautNames() {
+  static const std::vector<std::string> names = {"Müller", "Straße", "Öl- und Gärtenweg",
+                                                 "Überlingen", "Äußere Ring"};
+  return names;
+}
+
+/// Writes stem.shp, stem.shx and stem.dbf with shapelib. `stem` is the path
+/// without extension. The table has a text field NAME and an integer ID.
+inline void WriteShapefile(const std::string& stem, int fileType,
+                           const std::vector<TestShape>& shapes) {
+  SHPHandle shp = SHPCreate(stem.c_str(), fileType);
+  ASSERT_NE(shp, nullptr) << stem;
+  DBFHandle dbf = DBFCreate(stem.c_str());
+  ASSERT_NE(dbf, nullptr) << stem;
+  ASSERT_EQ(DBFAddField(dbf, "NAME", FTString, 40, 0), 0);
+  ASSERT_EQ(DBFAddField(dbf, "ID", FTInteger, 8, 0), 1);
+  int id = 0;
+  for (const TestShape& s : shapes) {
+    std::vector<double> xs, ys;
+    std::vector<int> starts;
+    for (const Part& p : s.parts) {
+      starts.push_back(static_cast<int>(xs.size()));
+      for (const Vertex& v : p) {
+        xs.push_back(v.first);
+        ys.push_back(v.second);
+      }
+    }
+    SHPObject* obj = SHPCreateObject(s.type, -1, static_cast<int>(starts.size()),
+                                     starts.empty() ? nullptr : starts.data(), nullptr,
+                                     static_cast<int>(xs.size()), xs.empty() ? nullptr : xs.data(),
+                                     ys.empty() ? nullptr : ys.data(), nullptr, nullptr);
+    ASSERT_NE(obj, nullptr);
+    const int index = SHPWriteObject(shp, -1, obj);
+    SHPDestroyObject(obj);
+    ASSERT_EQ(index, id);
+    const std::string& name = UmlautNames()[static_cast<std::size_t>(id) % UmlautNames().size()];
+    ASSERT_TRUE(DBFWriteStringAttribute(dbf, id, 0, name.c_str()));
+    ASSERT_TRUE(DBFWriteIntegerAttribute(dbf, id, 1, 100 + id));
+    ++id;
+  }
+  SHPClose(shp);
+  DBFClose(dbf);
+}
+
+/// A record as shapelib reads it back.
+struct ReadShape {
+  int type = 0;
+  std::vector<int> partStarts;
+  std::vector<double> x, y;
+  double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+};
+
+/// A shapefile as shapelib reads it back.
+struct ReadFile {
+  bool ok = false;
+  int type = 0;
+  double min[4] = {}, max[4] = {};
+  std::vector<ReadShape> shapes;
+};
+
+inline ReadFile ReadShapefile(const std::string& stem) {
+  ReadFile f;
+  SHPHandle shp = SHPOpen(stem.c_str(), "rb");
+  if (shp == nullptr) return f;
+  int count = 0;
+  SHPGetInfo(shp, &count, &f.type, f.min, f.max);
+  for (int i = 0; i < count; ++i) {
+    SHPObject* o = SHPReadObject(shp, i);
+    if (o == nullptr) {
+      SHPClose(shp);
+      return f;
+    }
+    ReadShape s;
+    s.type = o->nSHPType;
+    s.partStarts.assign(o->panPartStart, o->panPartStart + o->nParts);
+    s.x.assign(o->padfX, o->padfX + o->nVertices);
+    s.y.assign(o->padfY, o->padfY + o->nVertices);
+    s.xmin = o->dfXMin;
+    s.ymin = o->dfYMin;
+    s.xmax = o->dfXMax;
+    s.ymax = o->dfYMax;
+    f.shapes.push_back(std::move(s));
+    SHPDestroyObject(o);
+  }
+  SHPClose(shp);
+  f.ok = true;
+  return f;
+}
+
+/// The four box doubles (Xmin, Ymin, Xmax, Ymax) of a .shp or .shx header
+/// as the bytes of the file hold them.
+inline std::vector<double> HeaderBox(const std::string& bytes) {
+  std::vector<double> box(4);
+  if (bytes.size() < 68) return {};
+  for (int i = 0; i < 4; ++i) std::memcpy(&box[i], bytes.data() + 36 + 8 * i, 8);
+  return box;
+}
+
+/// Big-endian 32-bit integer at `pos` of `bytes`.
+inline std::int32_t BigEndianAt(const std::string& bytes, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + pos);
+  return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                                   (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]});
+}
+
+/// Puts a big-endian 32-bit integer at `pos` of `bytes`.
+inline void PutBigEndian(std::string& bytes, std::size_t pos, std::int32_t value) {
+  const auto u = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>((u >> (24 - 8 * i)) & 0xFF);
+}
+
+/// Puts a little-endian 32-bit integer at `pos` of `bytes`.
+inline void PutLittleEndian(std::string& bytes, std::size_t pos, std::int32_t value) {
+  const auto u = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+}
+
+/// Recording front end that also keeps what the progress window was told.
+class ShapeFrontEnd : public RecordingFrontEnd {
+ public:
+  struct BarCall {
+    ProgressBarId bar;
+    char what;  // 'n' minimum, 'x' maximum, 'v' value
+    float value;
+  };
+  int progressOpened = 0, progressClosed = 0;
+  std::vector<std::string> percents;
+  std::vector<BarCall> bars;
+
+  void ProgressOpen() override { ++progressOpened; }
+  void ProgressClose() override { ++progressClosed; }
+  void ProgressPercent(const std::string& text) override { percents.push_back(text); }
+  void ProgressMin(ProgressBarId bar, float v) override { bars.push_back({bar, 'n', v}); }
+  void ProgressMax(ProgressBarId bar, float v) override { bars.push_back({bar, 'x', v}); }
+  void ProgressValue(ProgressBarId bar, float v) override { bars.push_back({bar, 'v', v}); }
+
+  /// The calls of one kind on one bar, in order.
+  std::vector<float> Bar(ProgressBarId bar, char what) const {
+    std::vector<float> v;
+    for (const BarCall& c : bars) {
+      if (c.bar == bar && c.what == what) v.push_back(c.value);
+    }
+    return v;
+  }
+};
+
+/// A ring of `n` vertices on an ellipse about (cx, cy), closed.
+inline Part Ring(double cx, double cy, double rx, double ry, int n) {
+  Part p;
+  for (int k = 0; k < n; ++k) {
+    const double t = 6.283185307179586 * k / n;
+    p.emplace_back(cx + rx * std::cos(t), cy + ry * std::sin(t));
+  }
+  p.push_back(p.front());
+  return p;
+}
+
+// Centre of the test shapes: Gauss-Krueger easting and northing (meridian
+// 15, index 5) of a point in Bohemia, about 50 N 15 E.
+inline constexpr double kCentreE = 5500000;
+inline constexpr double kCentreN = 5540000;
+
+/// Polygons: two rings (outer and hole), a record without vertices, a null
+/// record, three rings.
+inline std::vector<TestShape> PolygonShapes() {
+  return {
+      {SHPT_POLYGON,
+       {Ring(kCentreE, kCentreN, 4000, 2500, 12), Ring(kCentreE + 500, kCentreN, 800, 600, 6)}},
+      {SHPT_POLYGON, {}},
+      {SHPT_NULL, {}},
+      {SHPT_POLYGON,
+       {Ring(kCentreE - 20000, kCentreN + 15000, 3000, 3000, 8),
+        Ring(kCentreE + 30000, kCentreN - 10000, 1500, 4000, 5),
+        {{kCentreE + 40000, kCentreN},
+         {kCentreE + 41000, kCentreN + 20000},
+         {kCentreE + 39000, kCentreN + 1000},
+         {kCentreE + 40000, kCentreN}}}},
+  };
+}
+
+/// Polylines: three parts, a null record, one part, a record without
+/// vertices.
+inline std::vector<TestShape> PolyLineShapes() {
+  return {
+      {SHPT_ARC,
+       {{{kCentreE, kCentreN}, {kCentreE + 1000, kCentreN + 2500}},
+        {{kCentreE - 5000, kCentreN - 5000},
+         {kCentreE - 4000, kCentreN - 3000},
+         {kCentreE - 1000, kCentreN - 3500}},
+        {{kCentreE + 7000, kCentreN + 100}, {kCentreE + 9000, kCentreN - 100}}}},
+      {SHPT_NULL, {}},
+      {SHPT_ARC, {{{kCentreE - 60000, kCentreN + 40000}, {kCentreE + 60000, kCentreN - 40000}}}},
+      {SHPT_ARC, {}},
+  };
+}
+
+/// Points, with a null record among them.
+inline std::vector<TestShape> PointShapes(int count = 6) {
+  std::vector<TestShape> v;
+  for (int i = 0; i < count; ++i) {
+    if (i == 2) {
+      v.push_back({SHPT_NULL, {}});
+      continue;
+    }
+    v.push_back({SHPT_POINT, {{{kCentreE + 1234.5 * i - 3000, kCentreN - 987.25 * i + 1500}}}});
+  }
+  return v;
+}
+
+// Ellipsoids: semi-major axis and first eccentricity.
+inline constexpr const char* kBesselA = "6377397.155";
+inline constexpr const char* kBesselE = "0.0816968312225269";
+inline constexpr const char* kGrs80A = "6378137";
+inline constexpr const char* kGrs80E = "0.0818191910428158";
+
+/// Translation mode: shifts by (1000.5, -2000.25); the height shift is not
+/// used by the shapefile driver.
+inline void UseTranslation(Session& s) {
+  s.settings.optSevPar = false;
+  s.settings.optTranslation = true;
+  s.settings.txtDX = "1000.5";
+  s.settings.txtDY = "-2000.25";
+  s.settings.txtDH = "7";
+  s.Touch();
+}
+
+/// Seven-parameter mode from GK-Germ (meridian 15, Bessel) to UTM zone 33
+/// (GRS80), with the DHDN parameters of EPSG:1777 in the coordinate-frame
+/// convention as the first set and an identity as the second.
+inline void UseGkToUtmDhdn(Session& s) {
+  TransformSettings& t = s.settings;
+  t.optSevPar = true;
+  t.optTranslation = false;
+  t.optInKrovak = false;
+  t.optInGK = true;
+  t.optOutGK = false;
+  t.optOUTetrs = true;
+  t.txtEll1a = kBesselA;
+  t.txtEll1e = kBesselE;
+  t.txtEll2a = kGrs80A;
+  t.txtEll2e = kGrs80E;
+  t.txtP1 = "598.1";
+  t.txtP2 = "73.7";
+  t.txtP3 = "418.2";
+  t.txtP4 = "6.7";
+  t.txtP5 = "2.455";   // gamma, about Z
+  t.txtP6 = "-0.045";  // beta, about Y
+  t.txtP7 = "-0.202";  // alpha, about X
+  s.OptionValues[opt::kGKBM] = "15";
+  s.OptionValues[opt::kUTMBM2] = "15";
+  s.OptionValues[opt::kUTMma2] = "0.9996";
+  s.MeridianCoeffs = geotra::MeridianArcCoeffs(6378137, 0.0818191910428158);
+  s.Touch();
+}
+
+/// Seven-parameter mode from GK-Germ (meridian 15) to Krovak, both on
+/// Bessel, no datum change.
+inline void UseGkToKrovak(Session& s) {
+  TransformSettings& t = s.settings;
+  t.optSevPar = true;
+  t.optTranslation = false;
+  t.optInKrovak = false;
+  t.optInGK = true;
+  t.optOutGK = false;
+  t.optOutKrovak = true;
+  t.txtEll1a = kBesselA;
+  t.txtEll1e = kBesselE;
+  t.txtEll2a = kBesselA;
+  t.txtEll2e = kBesselE;
+  s.OptionValues[opt::kGKBM] = "15";
+  s.MeridianCoeffs = geotra::MeridianArcCoeffs(6377397.155, 0.0816968312225269);
+  s.Touch();
+}
+
+/// Seven-parameter mode from Krovak to GK-Germ (meridian 15), both on
+/// Bessel, no datum change: the start-up projections of the program.
+inline void UseKrovakToGk(Session& s) {
+  TransformSettings& t = s.settings;
+  t.optSevPar = true;
+  t.optTranslation = false;
+  t.txtEll1a = kBesselA;
+  t.txtEll1e = kBesselE;
+  t.txtEll2a = kBesselA;
+  t.txtEll2e = kBesselE;
+  s.OptionValues[opt::kGKBM2] = "15";
+  s.MeridianCoeffs = geotra::MeridianArcCoeffs(6377397.155, 0.0816968312225269);
+  s.Touch();
+}
+
+/// An independent session with the settings of `s`, for computing the
+/// expected coordinates point by point.
+class Oracle {
+ public:
+  explicit Oracle(const Session& s) : session_(fe_, s.decimalSign()) {
+    session_.settings = s.settings;
+    session_.OptionValues = s.OptionValues;
+    session_.MeridianCoeffs = s.MeridianCoeffs;
+    session_.Touch();
+  }
+  Vertex operator()(double x, double y) {
+    double h = 0;
+    const PointResult r = TransformPoint(session_, x, y, h);
+    return {r[0], r[1]};
+  }
+
+ private:
+  RecordingFrontEnd fe_;
+  Session session_;
+};
+
+}  // namespace pelmo::test
+
+namespace pelmo::test {
+
+/// Bytes of `shp` that are neither coordinates nor boxes, and the bytes no
+/// indexed record covers, judged by the index `shx` and the file type:
+/// `kept` receives the former (position -> byte), `uncovered` the positions
+/// of the latter.
+inline void SplitShpBytes(const std::string& shp, const std::string& shx,
+                          std::vector<std::pair<std::size_t, char>>& kept,
+                          std::vector<std::size_t>& uncovered) {
+  std::vector<char> role(shp.size(), 'u');  // u uncovered, k kept, c coordinate
+  for (std::size_t b = 0; b < 100 && b < shp.size(); ++b) role[b] = (b >= 36 && b < 68) ? 'c' : 'k';
+  const int fileType = shp.size() >= 36 ? static_cast<unsigned char>(shp[32]) : 0;
+  for (std::size_t e = 100; e + 8 <= shx.size(); e += 8) {
+    const auto R = static_cast<std::size_t>(BigEndianAt(shx, e)) * 2;
+    const auto size = 8 + static_cast<std::size_t>(BigEndianAt(shp, R + 4)) * 2;
+    for (std::size_t b = R; b < R + size; ++b) role[b] = 'k';
+    std::int32_t recType = 0;
+    std::memcpy(&recType, shp.data() + R + 8, 4);
+    if (recType == 0) continue;
+    if (fileType == 1) {
+      for (std::size_t b = R + 12; b < R + 28; ++b) role[b] = 'c';
+      continue;
+    }
+    std::int32_t parts = 0, points = 0;
+    std::memcpy(&parts, shp.data() + R + 44, 4);
+    std::memcpy(&points, shp.data() + R + 48, 4);
+    for (std::size_t b = R + 12; b < R + 44; ++b) role[b] = 'c';
+    const std::size_t at = R + 52 + 4 * static_cast<std::size_t>(parts);
+    for (std::size_t b = at; b < at + 16 * static_cast<std::size_t>(points); ++b) role[b] = 'c';
+  }
+  for (std::size_t b = 0; b < shp.size(); ++b) {
+    if (role[b] == 'k') kept.emplace_back(b, shp[b]);
+    if (role[b] == 'u') uncovered.push_back(b);
+  }
+}
+
+/// The box expected for a record without vertices (or a file without any):
+/// the transformed corners in order; an all-zero box, which marks "no
+/// extent", stays zero.
+inline std::vector<double> CornerBox(Oracle& oracle, double x0, double y0, double x1, double y1) {
+  if (x0 == 0 && y0 == 0 && x1 == 0 && y1 == 0) return {0, 0, 0, 0};
+  const Vertex a = oracle(x0, y0), b = oracle(x1, y1);
+  return {std::min(a.first, b.first), std::min(a.second, b.second), std::max(a.first, b.first),
+          std::max(a.second, b.second)};
+}
+
+/// Checks a finished job from `srcStem` to `dstStem` (paths without
+/// extension) against an independent computation with the settings of
+/// `session`: every vertex equals TransformPoint of its source vertex,
+/// every box is the extent of its transformed vertices (CornerBox for records
+/// without vertices and files without any), the index
+/// equals the source index apart from the header box, every byte that is
+/// not a coordinate is copied, and the .dbf is byte-identical.
+inline void ExpectTransformed(const std::string& srcStem, const std::string& dstStem,
+                              const Session& session) {
+  Oracle oracle(session);
+  const ReadFile src = ReadShapefile(srcStem);
+  const ReadFile dst = ReadShapefile(dstStem);
+  ASSERT_TRUE(src.ok);
+  ASSERT_TRUE(dst.ok) << "shapelib cannot read the target " << dstStem;
+  EXPECT_EQ(dst.type, src.type);
+  ASSERT_EQ(dst.shapes.size(), src.shapes.size());
+
+  bool anyVertex = false;
+  double fx0 = 0, fy0 = 0, fx1 = 0, fy1 = 0;
+  for (std::size_t i = 0; i < src.shapes.size(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i + 1));
+    const ReadShape& s = src.shapes[i];
+    const ReadShape& d = dst.shapes[i];
+    EXPECT_EQ(d.type, s.type);
+    EXPECT_EQ(d.partStarts, s.partStarts);
+    ASSERT_EQ(d.x.size(), s.x.size());
+    for (std::size_t k = 0; k < s.x.size(); ++k) {
+      const Vertex want = oracle(s.x[k], s.y[k]);
+      EXPECT_EQ(d.x[k], want.first) << "vertex " << k;
+      EXPECT_EQ(d.y[k], want.second) << "vertex " << k;
+      EXPECT_LE(d.xmin, d.x[k]);
+      EXPECT_GE(d.xmax, d.x[k]);
+      EXPECT_LE(d.ymin, d.y[k]);
+      EXPECT_GE(d.ymax, d.y[k]);
+      if (!anyVertex) {
+        fx0 = fx1 = d.x[k];
+        fy0 = fy1 = d.y[k];
+        anyVertex = true;
+      }
+      fx0 = std::min(fx0, d.x[k]);
+      fx1 = std::max(fx1, d.x[k]);
+      fy0 = std::min(fy0, d.y[k]);
+      fy1 = std::max(fy1, d.y[k]);
+    }
+    if (s.type == SHPT_NULL || s.type == SHPT_POINT) continue;
+    if (s.x.empty()) {
+      EXPECT_EQ(CornerBox(oracle, s.xmin, s.ymin, s.xmax, s.ymax),
+                (std::vector<double>{d.xmin, d.ymin, d.xmax, d.ymax}));
+    } else {
+      // The box is the extent of the vertices: each side touches one.
+      EXPECT_EQ(d.xmin, *std::min_element(d.x.begin(), d.x.end()));
+      EXPECT_EQ(d.xmax, *std::max_element(d.x.begin(), d.x.end()));
+      EXPECT_EQ(d.ymin, *std::min_element(d.y.begin(), d.y.end()));
+      EXPECT_EQ(d.ymax, *std::max_element(d.y.begin(), d.y.end()));
+    }
+  }
+
+  std::vector<double> want(4);
+  if (anyVertex) {
+    want = {fx0, fy0, fx1, fy1};
+  } else {
+    want = CornerBox(oracle, src.min[0], src.min[1], src.max[0], src.max[1]);
+  }
+  const std::string srcShp = ReadBytes(srcStem + ".shp"), dstShp = ReadBytes(dstStem + ".shp");
+  const std::string srcShx = ReadBytes(srcStem + ".shx"), dstShx = ReadBytes(dstStem + ".shx");
+  EXPECT_EQ(HeaderBox(dstShp), want) << "header box of the .shp";
+  EXPECT_EQ(HeaderBox(dstShx), want) << "header box of the .shx";
+
+  // The index: unchanged but for the header box.
+  ASSERT_EQ(dstShx.size(), srcShx.size());
+  EXPECT_EQ(dstShx.substr(0, 36), srcShx.substr(0, 36));
+  EXPECT_EQ(dstShx.substr(68), srcShx.substr(68)) << "index entries differ";
+
+  // The main file: same length, everything but coordinates copied, bytes
+  // of no record left empty.
+  ASSERT_EQ(dstShp.size(), srcShp.size());
+  std::vector<std::pair<std::size_t, char>> kept;
+  std::vector<std::size_t> uncovered;
+  SplitShpBytes(srcShp, srcShx, kept, uncovered);
+  std::size_t differing = 0;
+  for (const auto& [pos, byte] : kept) differing += dstShp[pos] != byte;
+  EXPECT_EQ(differing, 0u) << "bytes other than coordinates changed";
+  std::size_t nonzero = 0;
+  for (std::size_t pos : uncovered) nonzero += dstShp[pos] != 0;
+  EXPECT_EQ(nonzero, 0u);
+
+  EXPECT_TRUE(ReadBytes(dstStem + ".dbf") == ReadBytes(srcStem + ".dbf")) << ".dbf differs";
+}
+
+/// Test fixture: a temporary folder with source stem "quelle" and target
+/// stem "ziel", a recording front end, and a session in translation mode
+/// with the home locale's decimal comma.
+class ShapefileFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    srcStem = dir.File("quelle");
+    dstStem = dir.File("ziel");
+    session.settings.txtQuelldatei = srcStem + ".shp";
+    session.settings.txtZielDatei = dstStem + ".shp";
+    UseTranslation(session);
+  }
+
+  /// The bytes of the three files of a shapefile.
+  struct Files {
+    std::string shp, shx, dbf;
+    bool operator==(const Files&) const = default;
+  };
+  static Files Take(const std::string& stem) {
+    return {ReadBytes(stem + ".shp"), ReadBytes(stem + ".shx"), ReadBytes(stem + ".dbf")};
+  }
+  static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+  /// True when none of the three target files exists.
+  bool TargetsGone() const {
+    return !Exists(dstStem + ".shp") && !Exists(dstStem + ".shx") && !Exists(dstStem + ".dbf");
+  }
+  /// The log the driver writes for a source of this type, length and count.
+  static std::string ExpectedLog(int type, std::size_t shpBytes, std::size_t records) {
+    return "shapetyp " + std::to_string(type) + "\r\nDateilänge in byte " +
+           std::to_string(shpBytes) + "\r\nRecordAanzahl : " + std::to_string(records) + "\r\n";
+  }
+
+  TempFolder dir;
+  ShapeFrontEnd fe;
+  Session session{fe, ','};
+  std::string srcStem, dstStem;
+};
+
+}  // namespace pelmo::test
