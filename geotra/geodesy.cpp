@@ -280,42 +280,73 @@ std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e)
 
 // ------------------------------------------------------------ Helmert
 
-std::array<double, 3> SevenParTrans(double X, double Y, double Z, double dX, double dY, double dZ,
-                                    double m, double gamma, double beta, double alpha) {
-  ResetFaultFlags();
+SevenParPrepared PrepareSevenParTrans(double dX, double dY, double dZ, double m, double gamma,
+                                      double beta, double alpha) {
   const double g = gamma / kArcSecondsPerRadian;
   const double b = beta / kArcSecondsPerRadian;
   const double al = alpha / kArcSecondsPerRadian;
   const double cg = std::cos(g), sg = std::sin(g);
   const double cb = std::cos(b), sb = std::sin(b);
   const double ca = std::cos(al), sa = std::sin(al);
+  SevenParPrepared p{};
   // R = R3(gamma) R2(beta) R1(alpha), row by row.
-  const double r11 = cg * cb;
-  const double r12 = cg * sb * sa + sg * ca;
-  const double r13 = sg * sa - cg * sb * ca;
-  const double r21 = -sg * cb;
-  const double r22 = cg * ca - sg * sb * sa;
-  const double r23 = sg * sb * ca + cg * sa;
-  const double r31 = sb;
-  const double r32 = -cb * sa;
-  const double r33 = cb * ca;
-  const double k = m * kPpm + 1;
-  return Checked<3>({(r11 * X + r12 * Y + r13 * Z) * k + dX, (r21 * X + r22 * Y + r23 * Z) * k + dY,
-                     (r31 * X + r32 * Y + r33 * Z) * k + dZ});
+  p.r11 = cg * cb;
+  p.r12 = cg * sb * sa + sg * ca;
+  p.r13 = sg * sa - cg * sb * ca;
+  p.r21 = -sg * cb;
+  p.r22 = cg * ca - sg * sb * sa;
+  p.r23 = sg * sb * ca + cg * sa;
+  p.r31 = sb;
+  p.r32 = -cb * sa;
+  p.r33 = cb * ca;
+  p.k = m * kPpm + 1;
+  p.dX = dX;
+  p.dY = dY;
+  p.dZ = dZ;
+  return p;
+}
+
+std::array<double, 3> SevenParTrans(const SevenParPrepared& p, double X, double Y, double Z) {
+  ResetFaultFlags();
+  return Checked<3>({(p.r11 * X + p.r12 * Y + p.r13 * Z) * p.k + p.dX,
+                     (p.r21 * X + p.r22 * Y + p.r23 * Z) * p.k + p.dY,
+                     (p.r31 * X + p.r32 * Y + p.r33 * Z) * p.k + p.dZ});
+}
+
+std::array<double, 3> SevenParTrans(double X, double Y, double Z, double dX, double dY, double dZ,
+                                    double m, double gamma, double beta, double alpha) {
+  return SevenParTrans(PrepareSevenParTrans(dX, dY, dZ, m, gamma, beta, alpha), X, Y, Z);
 }
 
 // ------------------------------------------------------------ Gauss-Krueger
 
-std::array<double, 2> BLToGK(double B, double l, double a, double e, double c0, double c1,
-                             double c2, double c3, double c4, double c5) {
+GaussKruegerPrepared PrepareGaussKrueger(double a, double e) {
   ResetFaultFlags();
-  const double e2 = Pow(e, 2.0);
+  GaussKruegerPrepared p{};
+  p.a = a;
+  p.e2 = Pow(e, 2.0);
+  p.ep = Sqrt(Div(p.e2, 1 - p.e2));
+  // Third flattening n = (a - b) / (a + b) and the rectifying radius.
+  const double r = Sqrt(1 - p.e2);
+  const double q = 1 - r;
+  p.n = Div(q, 2 - q);
+  p.n2 = Pow(p.n, 2.0);
+  p.n3 = Pow(p.n, 3.0);
+  p.abar = (p.n2 * 0.25 + 1 + Pow(p.n, 4.0) * (1.0 / 64)) * Div(a, p.n + 1);
+  if (PendingFaultFlags() != 0) [[unlikely]]
+    Raise(FaultKind::kInvalidOperation);
+  return p;
+}
+
+std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,
+                             double c1, double c2, double c3, double c4, double c5) {
+  ResetFaultFlags();
+  const double e2 = p.e2;
   const double sinB = std::sin(B);
   const double cosB = std::cos(B);
-  const double N = Div(a, Sqrt(1 - Pow(sinB, 2.0) * e2));
+  const double N = Div(p.a, Sqrt(1 - Pow(sinB, 2.0) * e2));
   const double t = std::tan(B);
-  const double ep = Sqrt(Div(e2, 1 - e2));
-  const double eta = cosB * ep;
+  const double eta = cosB * p.ep;
 
   // Meridian arc from the equator to B.
   const double G = c0 * B - c1 * std::sin(B + B) + c2 * std::sin(B * 4) - c3 * std::sin(B * 6) +
@@ -347,18 +378,14 @@ std::array<double, 2> BLToGK(double B, double l, double a, double e, double c0, 
   return Checked<2>({x, y});
 }
 
-std::array<double, 2> GKToBL(double x, double y, double a, double e) {
-  ResetFaultFlags();
-  const double e2 = Pow(e, 2.0);
-  const double ep = Sqrt(Div(e2, 1 - e2));
+std::array<double, 2> BLToGK(double B, double l, double a, double e, double c0, double c1,
+                             double c2, double c3, double c4, double c5) {
+  return BLToGK(PrepareGaussKrueger(a, e), B, l, c0, c1, c2, c3, c4, c5);
+}
 
-  // Third flattening n = (a - b) / (a + b) and the rectifying radius.
-  const double r = Sqrt(1 - e2);
-  const double q = 1 - r;
-  const double n = Div(q, 2 - q);
-  const double n2 = Pow(n, 2.0);
-  const double n3 = Pow(n, 3.0);
-  const double abar = (n2 * 0.25 + 1 + Pow(n, 4.0) * (1.0 / 64)) * Div(a, n + 1);
+std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) {
+  ResetFaultFlags();
+  const double a = p.a, e2 = p.e2, ep = p.ep, n = p.n, n2 = p.n2, n3 = p.n3, abar = p.abar;
 
   // Footpoint latitude.
   const double sigma = Div(x, abar);
@@ -390,24 +417,48 @@ std::array<double, 2> GKToBL(double x, double y, double a, double e) {
   return Checked<2>({B, l});
 }
 
+std::array<double, 2> GKToBL(double x, double y, double a, double e) {
+  return GKToBL(PrepareGaussKrueger(a, e), x, y);
+}
+
 // ------------------------------------------------------------ Krovak
 
-std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e) {
+KrovakPrepared PrepareKrovak(double a, double e) {
   ResetFaultFlags();
-  const double e2 = e * e;
-  const double BK = KrovakB(e2);
-  const double gamma0 = KrovakGamma0(BK);
-  const double t0 = KrovakT0(gamma0, BK, e);
-  const double A = KrovakA(a, e2);
-  constexpr double S0 = kKrovakPseudoParallelForward;
-  const double n = std::sin(S0);  // cone constant
-  const double r0 = Div(A * kKrovakScale, std::tan(S0));
+  KrovakPrepared p{};
+  p.a = a;
+  p.e = e;
+  p.e2 = e * e;
+  p.BK = KrovakB(p.e2);
+  const double gamma0 = KrovakGamma0(p.BK);
+  p.t0 = KrovakT0(gamma0, p.BK, e);
+  const double A = KrovakA(a, p.e2);
+  // Forward: S0 formed from degrees and minutes.
+  constexpr double S0F = kKrovakPseudoParallelForward;
+  p.nF = std::sin(S0F);  // cone constant
+  p.r0F = Div(A * kKrovakScale, std::tan(S0F));
+  p.coneF = Pow(std::tan(S0F / 2 + kQuarterPi), p.nF) * p.r0F;
+  // Inverse: S0 as the evaluated product.
+  constexpr double S0I = kKrovakPseudoParallelInverse;
+  p.nI = std::sin(S0I);
+  p.r0I = Div(A * kKrovakScale, std::tan(S0I));
+  p.invNI = Div(1, p.nI);
+  p.t0Root = Pow(p.t0, Div(-1, p.BK));
+  p.invBK = Div(1, p.BK);
+  if (PendingFaultFlags() != 0) [[unlikely]]
+    Raise(FaultKind::kInvalidOperation);
+  return p;
+}
+
+std::array<double, 2> BLToKrovak(const KrovakPrepared& p, double phi, double lambda) {
+  ResetFaultFlags();
+  const double e = p.e, BK = p.BK, n = p.nF;
 
   // Conformal latitude U and longitude V on the Gaussian sphere.
   const double sinPhi = std::sin(phi);
   const double q = Pow(Div(1 + e * sinPhi, 1 - e * sinPhi), BK * e / 2);
   const double U =
-      2 * (std::atan(Div(Pow(std::tan(phi / 2 + kQuarterPi), BK) * t0, q)) - kQuarterPi);
+      2 * (std::atan(Div(Pow(std::tan(phi / 2 + kQuarterPi), BK) * p.t0, q)) - kQuarterPi);
   const double lambdaF = kFerroToGreenwich + lambda;
   const double V = (kKrovakCentreLongitudeFerro - lambdaF) * BK;
 
@@ -417,26 +468,25 @@ std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e) 
                                 std::sin(U) * std::cos(kKrovakConeAzimuth));
   const double D = ArcSinInside(Div(std::sin(V) * cosU, std::cos(T)));
   const double theta = D * n;
-  const double r =
-      Div(Pow(std::tan(S0 / 2 + kQuarterPi), n) * r0, Pow(std::tan(T / 2 + kQuarterPi), n));
+  const double r = Div(p.coneF, Pow(std::tan(T / 2 + kQuarterPi), n));
   return Checked<2>({r * std::cos(theta), r * std::sin(theta)});
 }
 
-std::array<double, 2> KrovakToBL(double X, double Y, double a, double e) {
+std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e) {
+  return BLToKrovak(PrepareKrovak(a, e), phi, lambda);
+}
+
+std::array<double, 2> KrovakToBL(const KrovakPrepared& p, double X, double Y) {
   ResetFaultFlags();
   constexpr double S0 = kKrovakPseudoParallelInverse;
-  const double e2 = e * e;
-  const double n = std::sin(S0);  // cone constant
-  const double A = KrovakA(a, e2);
-  const double r0 = Div(A * kKrovakScale, std::tan(S0));
-  const double BK = KrovakB(e2);
+  const double e = p.e, n = p.nI, BK = p.BK;
 
   // Polar coordinates on the cone, then cone latitude T' and longitude D'.
   const double rho = Sqrt(Pow(Y, 2.0) + Pow(X, 2.0));
   const double theta = std::atan(Div(Y, X));
   const double Dp = Div(theta, n);
   const double Tp =
-      2 * (std::atan(Pow(Div(r0, rho), Div(1, n)) * std::tan(S0 / 2 + kQuarterPi)) - kQuarterPi);
+      2 * (std::atan(Pow(Div(p.r0I, rho), p.invNI) * std::tan(S0 / 2 + kQuarterPi)) - kQuarterPi);
 
   // Latitude U' and longitude V' on the Gaussian sphere.
   const double cosTp = std::cos(Tp);
@@ -447,9 +497,7 @@ std::array<double, 2> KrovakToBL(double X, double Y, double a, double e) {
 
   // Latitude on the ellipsoid by iteration; the factor in front of the
   // eccentricity term does not change from pass to pass.
-  const double gamma0 = KrovakGamma0(BK);
-  const double t0 = KrovakT0(gamma0, BK, e);
-  const double sphere = Pow(t0, Div(-1, BK)) * Pow(std::tan(Up / 2 + kQuarterPi), Div(1, BK));
+  const double sphere = p.t0Root * Pow(std::tan(Up / 2 + kQuarterPi), p.invBK);
   double phi = Up;
   double previous = 0;
   // The comparison is false for NaN, which ends the loop as well.
@@ -461,6 +509,10 @@ std::array<double, 2> KrovakToBL(double X, double Y, double a, double e) {
     phi = 2 * (std::atan(sphere * Pow(Div(1 + eSin, 1 - eSin), e / 2)) - kQuarterPi);
   }
   return Checked<2>({phi, lambda});
+}
+
+std::array<double, 2> KrovakToBL(double X, double Y, double a, double e) {
+  return KrovakToBL(PrepareKrovak(a, e), X, Y);
 }
 
 }  // namespace pelmo::geotra

@@ -75,4 +75,50 @@ std::array<double, 2> BLToKrovak(double phi, double lambda, double a, double e);
 /// after kMaxIterations passes raises kInvalidOperation.
 std::array<double, 2> KrovakToBL(double X, double Y, double a, double e);
 
+// ---------------------------------------------------------------- prepared forms
+//
+// The point chain calls the routines above millions of times with the same
+// ellipsoids and parameter sets. The prepared forms split each routine into
+// the part that depends only on those (computed once) and the part that
+// depends on the point. Each routine above is implemented as its prepared
+// form, so both give the same results to the last bit.
+
+/// Rotation matrix, scale and translation of one seven-parameter set.
+struct SevenParPrepared {
+  double r11, r12, r13, r21, r22, r23, r31, r32, r33;  ///< R3(gamma) R2(beta) R1(alpha)
+  double k;                                            ///< 1 + m * 1e-6
+  double dX, dY, dZ;                                   ///< translation [m]
+};
+SevenParPrepared PrepareSevenParTrans(double dX, double dY, double dZ, double m, double gamma,
+                                      double beta, double alpha);
+std::array<double, 3> SevenParTrans(const SevenParPrepared& p, double X, double Y, double Z);
+
+/// Ellipsoid quantities of the Gauss-Krueger routines.
+struct GaussKruegerPrepared {
+  double a, e2;        ///< semi-major axis [m], e^2
+  double ep;           ///< second eccentricity e'
+  double n, n2, n3;    ///< third flattening and its powers (inverse)
+  double abar;         ///< rectifying radius [m] (inverse)
+};
+GaussKruegerPrepared PrepareGaussKrueger(double a, double e);
+std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,
+                             double c1, double c2, double c3, double c4, double c5);
+std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y);
+
+/// Ellipsoid quantities of the Krovak routines.
+struct KrovakPrepared {
+  double a, e, e2;
+  double BK;          ///< ratio of longitudes on the Gaussian sphere and the ellipsoid
+  double t0;          ///< constant of the conformal mapping onto the sphere
+  double nF, r0F;     ///< cone constant and radius of the pseudo-standard parallel (forward)
+  double coneF;       ///< tan(S0/2 + pi/4)^n r0 (forward)
+  double nI, r0I;     ///< the same as formed by the inverse
+  double invNI;       ///< 1 / n (inverse)
+  double t0Root;      ///< t0^(-1/B_K) (inverse)
+  double invBK;       ///< 1 / B_K (inverse)
+};
+KrovakPrepared PrepareKrovak(double a, double e);
+std::array<double, 2> BLToKrovak(const KrovakPrepared& p, double phi, double lambda);
+std::array<double, 2> KrovakToBL(const KrovakPrepared& p, double X, double Y);
+
 }  // namespace pelmo::geotra

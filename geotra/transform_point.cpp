@@ -71,7 +71,51 @@ struct PointChainCache {
   Num p[7], q[7];
   Num o[kOptionCount];
 
+  // What the geodetic routines compute from the ellipsoids and the parameter
+  // sets alone, prepared at first use in a revision. A conversion error or a
+  // fault of the preparation is raised at every use, as it would be without.
+  template <typename T>
+  struct Lazy {
+    T value{};
+    bool ready = false;
+    template <typename F>
+    const T& Get(F&& make) {
+      if (!ready) {
+        value = make();
+        ready = true;
+      }
+      return value;
+    }
+  };
+  Lazy<geotra::GaussKruegerPrepared> gk1, gk2;
+  Lazy<geotra::KrovakPrepared> krovak1, krovak2;
+  Lazy<geotra::SevenParPrepared> set1, set2;
+
+  const geotra::GaussKruegerPrepared& Gk1() {
+    return gk1.Get([&] { return geotra::PrepareGaussKrueger(a1(), e1()); });
+  }
+  const geotra::GaussKruegerPrepared& Gk2() {
+    return gk2.Get([&] { return geotra::PrepareGaussKrueger(a2(), e2()); });
+  }
+  const geotra::KrovakPrepared& Krovak1() {
+    return krovak1.Get([&] { return geotra::PrepareKrovak(a1(), e1()); });
+  }
+  const geotra::KrovakPrepared& Krovak2() {
+    return krovak2.Get([&] { return geotra::PrepareKrovak(a2(), e2()); });
+  }
+  const geotra::SevenParPrepared& Set1() {
+    return set1.Get([&] {
+      return geotra::PrepareSevenParTrans(p[0](), p[1](), p[2](), p[3](), p[4](), p[5](), p[6]());
+    });
+  }
+  const geotra::SevenParPrepared& Set2() {
+    return set2.Get([&] {
+      return geotra::PrepareSevenParTrans(q[0](), q[1](), q[2](), q[3](), q[4](), q[5](), q[6]());
+    });
+  }
+
   void Refresh(const Session& s) {
+    gk1.ready = gk2.ready = krovak1.ready = krovak2.ready = set1.ready = set2.ready = false;
     const TransformSettings& t = s.settings;
     dx.Set(t.txtDX);
     dy.Set(t.txtDY);
@@ -94,7 +138,7 @@ struct PointChainCache {
 namespace {
 
 /// Seven-parameter mode: input side, datum change, output side.
-PointResult SevenParameterChain(const Session& s, const PointChainCache& c, double& first,
+PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
                                 double& second, double height) {
   const TransformSettings& t = s.settings;
   std::array<double, 3> W{};
@@ -104,13 +148,13 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
     if (first < 0) first = first * -1;
     if (second < 0) second = second * -1;
     if (first < second) std::swap(first, second);
-    const auto bl = geotra::KrovakToBL(first, second, c.a1(), c.e1());
+    const auto bl = geotra::KrovakToBL(c.Krovak1(), first, second);
     W = geotra::BLHToXYZ(bl[0], bl[1], 0, c.a1(), c.e1());
   } else if (t.optInGK) {
     std::swap(first, second);
     const double L0 = c.o[opt::kGKBM]();
     second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
-    auto bl = geotra::GKToBL(first, second, c.a1(), c.e1());
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
     bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
     W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
   } else if (t.optINetrs) {
@@ -120,7 +164,7 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
     const double k = c.o[opt::kUTMma]();
     second = Div(second, k);
     first = Div(first, k);
-    auto bl = geotra::GKToBL(first, second, c.a1(), c.e1());
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
     bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
     W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
   } else if (t.optINGKallgemein) {
@@ -130,7 +174,7 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
     const double k = c.o[opt::kINscale]();
     second = Div(second, k);
     first = Div(first, k);
-    auto bl = geotra::GKToBL(first, second, c.a1(), c.e1());
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
     bl[1] = Div(c.o[opt::kINmeridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
     W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
   } else if (t.optInBL) {
@@ -143,10 +187,8 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
   }
 
   // Datum: both transformations, a set of zeros being the identity.
-  W = geotra::SevenParTrans(W[0], W[1], W[2], c.p[0](), c.p[1](), c.p[2](), c.p[3](), c.p[4](),
-                            c.p[5](), c.p[6]());
-  W = geotra::SevenParTrans(W[0], W[1], W[2], c.q[0](), c.q[1](), c.q[2](), c.q[3](), c.q[4](),
-                            c.q[5](), c.q[6]());
+  W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
 
   // Output side.
   W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
@@ -160,14 +202,14 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
   } else if (t.optOutGK) {
     const double L0 = c.o[opt::kGKBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
-    auto g = geotra::BLToGK(W[0], l, c.a2(), c.e2(), m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     g[1] = Div(L0, kGKZoneWidth) * kMillion + (g[1] + kFalseEasting);
     r.values = {g[1], g[0], 0};
     r.size = 2;
   } else if (t.optOUTetrs) {
     const double L0 = c.o[opt::kUTMBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
-    auto g = geotra::BLToGK(W[0], l, c.a2(), c.e2(), m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kUTMma2]();
     g[1] = ((k * g[1]) + kFalseEasting) +
            (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion;
@@ -177,14 +219,14 @@ PointResult SevenParameterChain(const Session& s, const PointChainCache& c, doub
   } else if (t.optOutGKallgemein) {
     const double L0 = c.o[opt::kOUTmeridian]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
-    auto g = geotra::BLToGK(W[0], l, c.a2(), c.e2(), m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kOUTscale]();
     g[1] = k * g[1] + c.o[opt::kOUTeasting]();
     g[0] = k * g[0] + c.o[opt::kOUTnorthing]();
     r.values = {g[1], g[0], 0};
     r.size = 2;
   } else if (t.optOutKrovak) {
-    const auto xy = geotra::BLToKrovak(W[0], W[1], c.a2(), c.e2());
+    const auto xy = geotra::BLToKrovak(c.Krovak2(), W[0], W[1]);
     // first and second are left holding (Y, X); the result is (-Y, -X).
     first = xy[1];
     second = xy[0];
