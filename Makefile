@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 
 DEB_PACKAGES := cmake make g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
   libbenchmark-dev libgeographiclib-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
-  gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core time bc
+  gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core fonts-dejavu-extra time bc
 
 .PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots clean
 
@@ -63,6 +63,10 @@ lint: build
 
 bench: deps build
 	@bash bench/run.sh
+
+# Pictures of the real windows for the README and the manual (under Xvfb).
+screenshots: build
+	@bash tools/screenshots.sh
 
 clean:
 	rm -rf build build-asan build-fuzz
