@@ -400,6 +400,33 @@ TEST_F(JobTest, ClosingTheMainWindowDuringAJobCancelsItFirst) {
   EXPECT_EQ(form->progressWindow(), nullptr);
 }
 
+TEST_F(JobTest, ClosingTheMainWindowStopsAnAsciiJobAfterTheLastWrittenLine) {
+  form->optASCII->click();
+  UseTranslation("1", "1", "0");
+  std::string lines;
+  for (int i = 0; i < 400000; ++i) lines += "1 2 3\r\n";
+  WriteBytes(Path("in.txt"), lines);
+  Files("in.txt", "out.txt");
+  form->show();
+  // Close at the first event pass of the job.
+  bool closed = false;
+  QTimer::singleShot(0, form.get(), [&] {
+    closed = true;
+    form->close();
+  });
+  form->cmdStart->click();
+  ASSERT_TRUE(closed);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->jobRunning());
+  // The job stopped early with the interruption message; what was written
+  // consists of whole lines.
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_TRUE(messages->shown.front().text.contains(QStringLiteral("Benutzerunterbrechung")));
+  const std::string out = ReadBytes(Path("out.txt"));
+  EXPECT_LT(out.size(), lines.size());
+  EXPECT_EQ(out.size() % std::string("2 3 3\r\n").size(), 0u);
+}
+
 TEST_F(JobTest, UnsupportedShapeTypeIsReportedWithTheProgramsTitle) {
   // A MultiPoint file with one record.
   SHPHandle shp = SHPCreate(Path("multi").c_str(), SHPT_MULTIPOINT);
