@@ -19,21 +19,24 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QUrl>
+#include <array>
 #include <fstream>
+#include <string>
+#include <utility>
 
 #include "geotra/selftest.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"
-#include "ui/design_frame.hpp"
+#include "ui/controls.hpp"
 #include "ui/help_window.hpp"
 #include "ui/info_window.hpp"
 #include "ui/look.hpp"
 #include "ui/options_dialog.hpp"
 #include "ui/progress_window.hpp"
-#include "ui/wrap_button.hpp"
 
 namespace pelmo::ui {
 
@@ -56,44 +59,56 @@ QString Displayed(const std::string& text) {
   return t;
 }
 
-QLineEdit* Edit(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
-  auto* e = new QLineEdit(QString::fromUtf8(text), parent);
-  e->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(e, l, t, w, h);
-  return e;
+/// Shows a window in front of the others, active.
+void BringToFront(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
-QLabel* Label(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
-  auto* lbl = new QLabel(QString::fromUtf8(text), parent);
-  lbl->setObjectName(QString::fromLatin1(name));
-  lbl->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  PlaceTwips(lbl, l, t, w, h);
-  return lbl;
+/// The child window in `window`, created first if there is none; it deletes
+/// itself when closed.
+template <class Window>
+Window* CreatedOnce(QPointer<Window>& window, QWidget* owner) {
+  if (!window) {
+    window = new Window(owner);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  return window;
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
-  auto* b = new QPushButton(QString::fromUtf8(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  PlaceTwips(b, l, t, w, h);
-  return b;
-}
+/// Captions and places (twips) of the five option buttons of a projection
+/// frame, in the order of the frame's buttons.
+struct ProjectionOption {
+  const char* caption;
+  int left, width;
+};
+constexpr ProjectionOption kProjectionOptions[5] = {
+    {"GK-Germ", 120, 975}, {"Krovak", 1080, 855}, {"Ell", 1920, 735},
+    {"UTM", 2520, 735},    {"GK-general", 3240, 1095},
+};
 
-QGroupBox* Frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-  auto* f = new DesignFrame(QString::fromUtf8(caption), parent);
-  f->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(f, l, t, w, h);
-  return f;
-}
-
-QRadioButton* Option(QButtonGroup* group, QWidget* parent, const char* name, const char* caption,
-                     int l, int t, int w, int h) {
-  auto* b = new OptionButton(QString::fromUtf8(caption), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(b, l, t, w, h);
-  group->addButton(b);
-  return b;
-}
+/// Places (twips) of an ellipsoid frame's controls: the two frames were
+/// drawn apart and differ by a few twips.
+struct EllipsoidPlaces {
+  int frameTop, rowTop;
+  int aLabelLeft, aLeft, aWidth;
+  int eLabelLeft, eLeft;
+  int nameLabelLeft, nameLeft;
+  int buttonLeft, buttonTop;
+};
+constexpr EllipsoidPlaces kEllipsoid1Places{
+    .frameTop = 960, .rowTop = 195,
+    .aLabelLeft = 120, .aLeft = 600, .aWidth = 2055,
+    .eLabelLeft = 2700, .eLeft = 2880,
+    .nameLabelLeft = 4905, .nameLeft = 5295,
+    .buttonLeft = 7560, .buttonTop = 210};
+constexpr EllipsoidPlaces kEllipsoid2Places{
+    .frameTop = 4200, .rowTop = 240,
+    .aLabelLeft = 240, .aLeft = 720, .aWidth = 1935,
+    .eLabelLeft = 2820, .eLeft = 3000,
+    .nameLabelLeft = 5025, .nameLeft = 5415,
+    .buttonLeft = 7440, .buttonTop = 240};
 
 }  // namespace
 
@@ -147,19 +162,45 @@ void Form1::CreateControls() {
   c->setObjectName(QStringLiteral("client"));
   setCentralWidget(c);
 
+  // The input and output projections: five option buttons in a group.
+  auto makeProjection = [&](QGroupBox*& frame, const char* frameName, int top,
+                            QButtonGroup*& group, const char* groupName,
+                            std::array<std::pair<QRadioButton**, const char*>, 5> buttons) {
+    frame = Frame(c, frameName, "Projection", 120, top, 4455, 495);
+    group = new QButtonGroup(this);
+    group->setObjectName(QString::fromLatin1(groupName));
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+      const ProjectionOption& o = kProjectionOptions[i];
+      *buttons[i].first =
+          Option(group, frame, buttons[i].second, o.caption, o.left, 240, o.width, 195);
+    }
+  };
+
+  // The two ellipsoids: half axis a, eccentricity e and name.
+  auto makeEllipsoid = [&](int number, const EllipsoidPlaces& at, QGroupBox*& frame,
+                           QLabel*& aLabel, QLineEdit*& a, QLabel*& eLabel, QLineEdit*& e,
+                           QLineEdit*& name, QPushButton*& button) {
+    const std::string n = std::to_string(number);
+    frame = Frame(c, ("frmEll" + n).c_str(), ("Ellipsoid " + n).c_str(), 120, at.frameTop, 9855,
+                  615);
+    aLabel = Label(frame, ("Ell" + n + "a").c_str(), "a[m]", at.aLabelLeft, at.rowTop, 435, 285);
+    a = Edit(frame, ("txtEll" + n + "a").c_str(), "0", at.aLeft, at.rowTop, at.aWidth, 285);
+    eLabel = Label(frame, ("Ell" + n + "e").c_str(), "e", at.eLabelLeft, at.rowTop, 165, 285);
+    e = Edit(frame, ("txtEll" + n + "e").c_str(), "0", at.eLeft, at.rowTop, 1935, 285);
+    Label(frame, ("lblBezEll" + n).c_str(), "Bez.", at.nameLabelLeft, at.rowTop, 375, 285);
+    name = Edit(frame, ("txtBezEll" + n).c_str(), "0", at.nameLeft, at.rowTop, 1935, 285);
+    button = Button(frame, ("cmdEll" + n).c_str(), "Parameter", at.buttonLeft, at.buttonTop, 1215,
+                    255);
+  };
+
   // Source file row.
   oeffnen = Button(c, "oeffnen", "Source File", 120, 120, 1215, 255);
   txtQuelldatei = Edit(c, "txtQuelldatei", "", 1440, 120, 4215, 285);
 
   // Input projection.
-  frmAbb1 = Frame(c, "frmAbb1", "Projection", 120, 480, 4455, 495);
-  grpIn = new QButtonGroup(this);
-  grpIn->setObjectName(QStringLiteral("grpIn"));
-  optInGK = Option(grpIn, frmAbb1, "optInGK", "GK-Germ", 120, 240, 975, 195);
-  optInKrovak = Option(grpIn, frmAbb1, "optInKrovak", "Krovak", 1080, 240, 855, 195);
-  optInBL = Option(grpIn, frmAbb1, "optInBL", "Ell", 1920, 240, 735, 195);
-  optINetrs = Option(grpIn, frmAbb1, "optINetrs", "UTM", 2520, 240, 735, 195);
-  optINGKallgemein = Option(grpIn, frmAbb1, "optINGKallgemein", "GK-general", 3240, 240, 1095, 195);
+  makeProjection(frmAbb1, "frmAbb1", 480, grpIn, "grpIn",
+                 {{{&optInGK, "optInGK"}, {&optInKrovak, "optInKrovak"}, {&optInBL, "optInBL"},
+                   {&optINetrs, "optINetrs"}, {&optINGKallgemein, "optINGKallgemein"}}});
 
   // File type.
   frmFiletyp = Frame(c, "frmFiletyp", "FileTyp", 4680, 480, 1850, 495);
@@ -174,14 +215,8 @@ void Form1::CreateControls() {
   txtPAR->setReadOnly(true);
 
   // Ellipsoid 1.
-  frmEll1 = Frame(c, "frmEll1", "Ellipsoid 1", 120, 960, 9855, 615);
-  Ell1a = Label(frmEll1, "Ell1a", "a[m]", 120, 195, 435, 285);
-  txtEll1a = Edit(frmEll1, "txtEll1a", "0", 600, 195, 2055, 285);
-  Ell1e = Label(frmEll1, "Ell1e", "e", 2700, 195, 165, 285);
-  txtEll1e = Edit(frmEll1, "txtEll1e", "0", 2880, 195, 1935, 285);
-  Label(frmEll1, "lblBezEll1", "Bez.", 4905, 195, 375, 285);
-  txtBezEll1 = Edit(frmEll1, "txtBezEll1", "0", 5295, 195, 1935, 285);
-  cmdEll1 = Button(frmEll1, "cmdEll1", "Parameter", 7560, 210, 1215, 255);
+  makeEllipsoid(1, kEllipsoid1Places, frmEll1, Ell1a, txtEll1a, Ell1e, txtEll1e, txtBezEll1,
+                cmdEll1);
 
   // Translation (translation mode only).
   frmTranslation = Frame(c, "frmTranslation", "Translation", 120, 960, 9855, 855);
@@ -227,24 +262,13 @@ void Form1::CreateControls() {
           {&txtP2_1, &txtP2_2, &txtP2_3, &txtP2_4, &txtP2_5, &txtP2_6, &txtP2_7});
 
   // Ellipsoid 2.
-  frmEll2 = Frame(c, "frmEll2", "Ellipsoid 2", 120, 4200, 9855, 615);
-  Label(frmEll2, "Ell2a", "a[m]", 240, 240, 435, 285);
-  txtEll2a = Edit(frmEll2, "txtEll2a", "0", 720, 240, 1935, 285);
-  Label(frmEll2, "Ell2e", "e", 2820, 240, 165, 285);
-  txtEll2e = Edit(frmEll2, "txtEll2e", "0", 3000, 240, 1935, 285);
-  Label(frmEll2, "lblBezEll2", "Bez.", 5025, 240, 375, 285);
-  txtBezEll2 = Edit(frmEll2, "txtBezEll2", "0", 5415, 240, 1935, 285);
-  cmdEll2 = Button(frmEll2, "cmdEll2", "Parameter", 7440, 240, 1215, 255);
+  makeEllipsoid(2, kEllipsoid2Places, frmEll2, Ell2a, txtEll2a, Ell2e, txtEll2e, txtBezEll2,
+                cmdEll2);
 
   // Output projection.
-  frmAbb2 = Frame(c, "frmAbb2", "Projection", 120, 4800, 4455, 495);
-  grpOut = new QButtonGroup(this);
-  grpOut->setObjectName(QStringLiteral("grpOut"));
-  optOutGK = Option(grpOut, frmAbb2, "optOutGK", "GK-Germ", 120, 240, 975, 195);
-  optOutKrovak = Option(grpOut, frmAbb2, "optOutKrovak", "Krovak", 1080, 240, 855, 195);
-  optOutBL = Option(grpOut, frmAbb2, "optOutBL", "Ell", 1920, 240, 735, 195);
-  optOUTetrs = Option(grpOut, frmAbb2, "optOUTetrs", "UTM", 2520, 240, 735, 195);
-  optOutGKallgemein = Option(grpOut, frmAbb2, "optOutGKallgemein", "GK-general", 3240, 240, 1095, 195);
+  makeProjection(frmAbb2, "frmAbb2", 4800, grpOut, "grpOut",
+                 {{{&optOutGK, "optOutGK"}, {&optOutKrovak, "optOutKrovak"}, {&optOutBL, "optOutBL"},
+                   {&optOUTetrs, "optOUTetrs"}, {&optOutGKallgemein, "optOutGKallgemein"}}});
 
   // Developer self-test, never shown.
   Command1 = Button(c, "Command1", "Command1", 5520, 4920, 1215, 375);
@@ -365,31 +389,23 @@ void Form1::setInputLocked(bool locked) {
   for (QLineEdit* e : lockable_) e->setReadOnly(locked);
 }
 
-void Form1::showExpertLayout() {
+void Form1::ShowSevenParLayout(bool expert) {
   frmTranslation->setVisible(false);
   MoveTwips(frmFiletyp, 4680, 480);
   for (QWidget* w : std::initializer_list<QWidget*>{frmTrans1, frmTrans2, frmEll1, frmEll2, frmAbb1,
                                                     frmAbb2, frmFiletyp, txtDateien}) {
-    w->setVisible(true);
+    w->setVisible(expert);
   }
-  SetMainHeight(kExpertHeight);
-  MoveTwips(txtZielDatei, 1440, 5400);
-  MoveTwips(speichern, 120, 5400);
-  MoveTwips(cmdStart, 6960, 5040);
+  SetMainHeight(expert ? kExpertHeight : kSimpleHeight);
+  const int targetRowTop = expert ? 5400 : 600;
+  MoveTwips(txtZielDatei, 1440, targetRowTop);
+  MoveTwips(speichern, 120, targetRowTop);
+  MoveTwips(cmdStart, 6960, expert ? 5040 : 1100);
 }
 
-void Form1::showSimpleLayout() {
-  frmTranslation->setVisible(false);
-  MoveTwips(frmFiletyp, 4680, 480);
-  for (QWidget* w : std::initializer_list<QWidget*>{frmTrans1, frmTrans2, frmEll1, frmEll2, frmAbb1,
-                                                    frmAbb2, frmFiletyp, txtDateien}) {
-    w->setVisible(false);
-  }
-  SetMainHeight(kSimpleHeight);
-  MoveTwips(txtZielDatei, 1440, 600);
-  MoveTwips(speichern, 120, 600);
-  MoveTwips(cmdStart, 6960, 1100);
-}
+void Form1::showExpertLayout() { ShowSevenParLayout(true); }
+
+void Form1::showSimpleLayout() { ShowSevenParLayout(false); }
 
 void Form1::showTranslationLayout() {
   for (QWidget* w :
@@ -414,33 +430,14 @@ OptionsDialog& Form1::optionsDialog() {
   return *options_;
 }
 
-void Form1::M_option_Click() {
-  OptionsDialog& dlg = optionsDialog();
-  dlg.show();
-  dlg.raise();
-  dlg.activateWindow();
-}
+void Form1::M_option_Click() { BringToFront(&optionsDialog()); }
 
-void Form1::M_Info_Click() {
-  if (!info_) {
-    info_ = new InfoWindow(this);
-    info_->setAttribute(Qt::WA_DeleteOnClose);
-  }
-  info_->show();
-  info_->raise();
-  info_->activateWindow();
-}
+void Form1::M_Info_Click() { BringToFront(CreatedOnce(info_, this)); }
 
 void Form1::M_Help_Click() {
   const QString chm = ExternalHelpFile();
   if (!chm.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(chm))) return;
-  if (!help_) {
-    help_ = new HelpWindow(this);
-    help_->setAttribute(Qt::WA_DeleteOnClose);
-  }
-  help_->show();
-  help_->raise();
-  help_->activateWindow();
+  BringToFront(CreatedOnce(help_, this));
 }
 
 // ---------------------------------------------------------------- file dialogs
@@ -462,30 +459,24 @@ void Form1::speichern_Click() {
   if (CommonDialog1().showSave()) txtZielDatei->setText(CommonDialog1().fileName());
 }
 
-void Form1::LoadEllipsoid(int group) {
+void Form1::LoadParameterFile(const char* filter, ParameterFileLoader load, int number) {
   CommonDialog& cd = CommonDialog1();
-  cd.setFilter(QString::fromLatin1(filters::kEllipsoid));
+  cd.setFilter(QString::fromLatin1(filter));
   cd.setFilterIndex(1);
   if (!cd.showOpen()) return;
   syncToSettings();
   // A file that cannot be read changes nothing and says nothing.
-  if (LoadEllipsoidFile(S(cd.fileName()), session_.settings, group, session_.decimalSign())) {
+  if (load(S(cd.fileName()), session_.settings, number, session_.decimalSign())) {
     session_.Touch();
     syncFromSettings();
   }
 }
 
-void Form1::LoadSevenPar(int set) {
-  CommonDialog& cd = CommonDialog1();
-  cd.setFilter(QString::fromLatin1(filters::kSevenPar));
-  cd.setFilterIndex(1);
-  if (!cd.showOpen()) return;
-  syncToSettings();
-  if (LoadSevenParFile(S(cd.fileName()), session_.settings, set, session_.decimalSign())) {
-    session_.Touch();
-    syncFromSettings();
-  }
+void Form1::LoadEllipsoid(int group) {
+  LoadParameterFile(filters::kEllipsoid, LoadEllipsoidFile, group);
 }
+
+void Form1::LoadSevenPar(int set) { LoadParameterFile(filters::kSevenPar, LoadSevenParFile, set); }
 
 // ---------------------------------------------------------------- properties file
 

@@ -77,7 +77,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   QRadioButton *optSHP, *optASCII;
   QButtonGroup *grpIn, *grpOut, *grpFiletyp;
   QLineEdit *txtEll1a, *txtEll1e, *txtBezEll1, *txtEll2a, *txtEll2e, *txtBezEll2;
-  QLabel *Ell1a, *Ell1e;
+  QLabel *Ell1a, *Ell1e, *Ell2a, *Ell2e;
   QPushButton *cmdEll1, *cmdEll2, *cmdSevenPar1, *cmdSevenPar2;
   QLineEdit *txtDX, *txtDY, *txtDH;
   QLabel *lblSevenParTrans, *lblSevenParTrans2;
@@ -157,11 +157,21 @@ class Form1 : public QMainWindow, public FrontEnd {
   void CreateMenus();
   void Form_Load();
   void SetFileFilter();
+  /// Reads a file into group or set `number` of the settings; false (and
+  /// nothing changed) when the file cannot be used.
+  using ParameterFileLoader = bool (*)(const std::string& path, TransformSettings& settings,
+                                       int number, char decimalSign);
+  /// Asks for a parameter file (of the dialog filter `filter`) and shows
+  /// what `load` read from it.
+  void LoadParameterFile(const char* filter, ParameterFileLoader load, int number);
   void LoadEllipsoid(int group);
   void LoadSevenPar(int set);
   void SetJobRunning(bool running);
   void EventPass();
   void SetMainHeight(int twips);
+  /// The seven-parameter layouts: every frame and the log (expert), or the
+  /// file rows alone.
+  void ShowSevenParLayout(bool expert);
 
   Session session_;
   std::unique_ptr<CommonDialog> commonDialog_;

@@ -1,6 +1,5 @@
 #include "ui/info_window.hpp"
 
-#include <QApplication>
 #include <QPlainTextEdit>
 #include <QTextOption>
 
@@ -52,13 +51,8 @@ QString InfoWindow::infoText() {
   return lines.join(QStringLiteral("\r\n"));
 }
 
-InfoWindow::InfoWindow(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
-  setObjectName(QStringLiteral("forInfo"));
-  setWindowTitle(QStringLiteral("INFO"));
-  setFont(DesignFont());
-  setFixedSize(TwipsSize(6390, 4590));
+InfoWindow::InfoWindow(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+  SetUpFixedWindow(this, "forInfo", "INFO", 6390, 4590);
 
   txtInfo = new QPlainTextEdit(this);
   txtInfo->setObjectName(QStringLiteral("txtInfo"));
@@ -67,9 +61,7 @@ InfoWindow::InfoWindow(QWidget* parent)
   txtInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  QPalette pal = txtInfo->palette();
-  pal.setColor(QPalette::Base, QApplication::palette("QMenu").color(QPalette::Window));
-  txtInfo->setPalette(pal);
+  UseMenuBackground(txtInfo);
   // The box shows the CR LF text with plain line breaks.
   txtInfo->setPlainText(infoText().replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
   PlaceTwips(txtInfo, 0, 0, 6495, 4695);

@@ -87,6 +87,19 @@ void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
 
 void MoveTwips(QWidget* w, int left, int top) { w->move(TwipsX(left), TwipsY(top)); }
 
+void SetUpFixedWindow(QWidget* window, const char* name, const char* title, int width, int height) {
+  window->setObjectName(QString::fromLatin1(name));
+  window->setWindowTitle(QString::fromUtf8(title));
+  window->setFont(DesignFont());
+  window->setFixedSize(TwipsSize(width, height));
+}
+
+void UseMenuBackground(QWidget* box) {
+  QPalette pal = box->palette();
+  pal.setColor(QPalette::Base, QApplication::palette("QMenu").color(QPalette::Window));
+  box->setPalette(pal);
+}
+
 QFont DesignFont() {
   // The tightest captions of the design: an option button of 1095 twips
   // ("GK-general", after a 12-pixel indicator and a 4-pixel gap at 96 dpi)

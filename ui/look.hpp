@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QRect>
 #include <QSize>
+#include <Qt>
 
 class QApplication;
 class QWidget;
@@ -30,6 +31,19 @@ QSize TwipsSize(int width, int height);
 void PlaceTwips(QWidget* w, int left, int top, int width, int height);
 /// Moves `w` to a position given in twips, keeping its size.
 void MoveTwips(QWidget* w, int left, int top);
+
+/// Window flags of the fixed-size dialogs: a title bar with a close button
+/// and nothing else.
+inline constexpr Qt::WindowFlags kFixedDialogFlags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
+
+/// Gives a fixed-size window its object name, its title, the design font and
+/// its size in twips.
+void SetUpFixedWindow(QWidget* window, const char* name, const char* title, int width, int height);
+
+/// Gives a read-only display box the background colour of menus.
+void UseMenuBackground(QWidget* box);
 
 /// Proportional font of every window: a condensed sans serif at 8 points.
 QFont DesignFont();

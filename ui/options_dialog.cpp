@@ -1,6 +1,7 @@
 #include "ui/options_dialog.hpp"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -9,14 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabBar>
 #include <cmath>
 
 #include "geotra/numtext.hpp"
+#include "ui/controls.hpp"
 #include "ui/form1.hpp"
 #include "ui/look.hpp"
-#include "ui/design_frame.hpp"
-#include "ui/wrap_button.hpp"
 
 namespace pelmo::ui {
 
@@ -41,54 +42,6 @@ constexpr TabEntry kTabs[kOptionTabs] = {
     {"UTM", "Group3", "Optionen für Gruppe 3 festlegen"},
     {"general Gauss Projection", "Group4", "Optionen für Gruppe 4 festlegen"},
 };
-
-QGroupBox* Frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-  auto* f = new DesignFrame(QString::fromUtf8(caption), parent);
-  f->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(f, l, t, w, h);
-  return f;
-}
-
-QLabel* Label(QWidget* parent, const char* text, int l, int t, int w, int h) {
-  auto* lbl = new QLabel(QString::fromUtf8(text), parent);
-  lbl->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  PlaceTwips(lbl, l, t, w, h);
-  return lbl;
-}
-
-QLineEdit* Edit(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
-  auto* e = new QLineEdit(QString::fromUtf8(text), parent);
-  e->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(e, l, t, w, h);
-  return e;
-}
-
-QCheckBox* Check(QWidget* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-  auto* c = new CheckBox(QString::fromUtf8(caption), parent);
-  c->setObjectName(QString::fromLatin1(name));
-  PlaceTwips(c, l, t, w, h);
-  return c;
-}
-
-QComboBox* Combo(QWidget* parent, const char* name, const QStringList& items, const char* text,
-                 int l, int t, int w, int h) {
-  auto* c = new QComboBox(parent);
-  c->setObjectName(QString::fromLatin1(name));
-  c->setEditable(true);
-  c->setInsertPolicy(QComboBox::NoInsert);
-  c->addItems(items);
-  c->setCurrentText(QString::fromUtf8(text));
-  PlaceTwips(c, l, t, w, h);
-  return c;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* text, int l, int t, int w, int h) {
-  auto* b = new QPushButton(QString::fromUtf8(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  PlaceTwips(b, l, t, w, h);
-  return b;
-}
 
 // The stored forms of the option entries.
 std::string CheckText(const QCheckBox* box) {
@@ -136,17 +89,43 @@ QStringList UtmMeridians() {
   return list;
 }
 
+/// The central meridian row of a projection's "In" or "Out" frame: its
+/// caption, the combo box of the meridians, and the read-only meridian index.
+struct MeridianRow {
+  /// Tops and heights (twips) where the two projection pages differ.
+  struct Places {
+    int captionTop, captionHeight, comboTop, indexLabelTop, indexTop;
+  };
+
+  const char* caption;
+  QStringList meridians;
+  Places at;
+
+  /// Creates the row in `frame`; returns the combo box, the index field in
+  /// `index`.
+  QComboBox* create(QGroupBox* frame, const char* comboName, const char* meridian,
+                    const char* indexName, QLineEdit*& index) const {
+    Label(frame, "", caption, 120, at.captionTop, 3600, at.captionHeight);
+    QComboBox* combo = Combo(frame, comboName, meridians, meridian, 120, at.comboTop, 735, 315);
+    Label(frame, "", "Meridian Index", 2400, at.indexLabelTop, 1155, 285);
+    index = Edit(frame, indexName, "5", 3600, at.indexTop, 735, 285);
+    index->setReadOnly(true);
+    return combo;
+  }
+};
+
+/// The UTM scale row below the meridian row.
+QLineEdit* ScaleField(QGroupBox* frame, const char* name, const char* text) {
+  Label(frame, "", "Scale", 840, 960, 555, 285);
+  return Edit(frame, name, text, 1440, 960, 2175, 285);
+}
+
 }  // namespace
 
 OptionsDialog::OptionsDialog(Form1& form)
-    : QDialog(&form, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
-      form_(form) {
-  setObjectName(QStringLiteral("frmOptions"));
-  setWindowTitle(QStringLiteral("Optionen"));
+    : QDialog(&form, kFixedDialogFlags), form_(form) {
+  SetUpFixedWindow(this, "frmOptions", "Optionen", 6135, 4905);
   setModal(false);
-  setFont(DesignFont());
-  setFixedSize(TwipsSize(6135, 4905));
 
   // The tab strip: the tabs, and a panel as its body; the pages lie on top.
   tbsOptions = new QTabBar(this);
@@ -211,62 +190,39 @@ void OptionsDialog::CreatePageGeneral(QWidget* page) {
   Frame1 = Frame(fraSample1, "Frame1", "Modus", 2520, 240, 2535, 2415);
   grpModus = new QButtonGroup(this);
   grpModus->setObjectName(QStringLiteral("grpModus"));
-  optSevPar = new OptionButton(QStringLiteral("7 Parameter Transformation"), Frame1);
-  optSevPar->setObjectName(QStringLiteral("optSevPar"));
-  PlaceTwips(optSevPar, 360, 360, 1575, 375);
-  grpModus->addButton(optSevPar);
+  optSevPar =
+      Option(grpModus, Frame1, "optSevPar", "7 Parameter Transformation", 360, 360, 1575, 375);
   chkExp = Check(Frame1, "chkExp", "Expert", 360, 840, 1695, 495);
   Line1 = new QFrame(Frame1);
   Line1->setObjectName(QStringLiteral("Line1"));
   Line1->setFrameShape(QFrame::HLine);
   Line1->setFrameShadow(QFrame::Sunken);
   Line1->setGeometry(TwipsX(120), TwipsY(1560) - 1, TwipsX(2280) - TwipsX(120), 2);
-  optTranslation = new OptionButton(QStringLiteral("Translation"), Frame1);
-  optTranslation->setObjectName(QStringLiteral("optTranslation"));
-  PlaceTwips(optTranslation, 360, 1680, 1335, 495);
-  grpModus->addButton(optTranslation);
+  optTranslation = Option(grpModus, Frame1, "optTranslation", "Translation", 360, 1680, 1335, 495);
 }
 
 void OptionsDialog::CreatePageGaussKruger(QWidget* page) {
   fraSample2 = Frame(page, "fraSample2", "Gauss Kruger Projection", 240, 120, 5265, 3330);
   frmGKein = Frame(fraSample2, "frmGKein", "In", 120, 240, 4935, 1335);
   frmGKaus = Frame(fraSample2, "frmGKaus", "Out", 120, 1800, 4935, 1335);
-  QComboBox** combos[2] = {&comGKBM, &comGKBM2};
-  QLineEdit** fields[2] = {&txtMkenn, &txtMkenn2};
-  QGroupBox* frames[2] = {frmGKein, frmGKaus};
-  const char* comboNames[2] = {"comGKBM", "comGKBM2"};
-  const char* comboTexts[2] = {"0", "15"};
-  const char* fieldNames[2] = {"txtMkenn", "txtMkenn2"};
-  for (int i = 0; i < 2; ++i) {
-    Label(frames[i], "Meridian of Gauss Kruger Projektion", 120, 360, 3600, 255);
-    *combos[i] = Combo(frames[i], comboNames[i], GaussKruegerMeridians(), comboTexts[i], 120, 720, 735, 315);
-    Label(frames[i], "Meridian Index", 2400, 720, 1155, 285);
-    *fields[i] = Edit(frames[i], fieldNames[i], "5", 3600, 720, 735, 285);
-    (*fields[i])->setReadOnly(true);
-  }
+  const MeridianRow row{"Meridian of Gauss Kruger Projektion", GaussKruegerMeridians(),
+                        {.captionTop = 360, .captionHeight = 255, .comboTop = 720,
+                         .indexLabelTop = 720, .indexTop = 720}};
+  comGKBM = row.create(frmGKein, "comGKBM", "0", "txtMkenn", txtMkenn);
+  comGKBM2 = row.create(frmGKaus, "comGKBM2", "15", "txtMkenn2", txtMkenn2);
 }
 
 void OptionsDialog::CreatePageUtm(QWidget* page) {
   fraSample3 = Frame(page, "fraSample3", "UTM Projection", 240, 120, 5265, 3330);
   frmUTMein = Frame(fraSample3, "frmUTMein", "In", 120, 240, 4935, 1335);
   frmUTMaus = Frame(fraSample3, "frmUTMaus", "Out", 120, 1800, 4935, 1335);
-  QComboBox** combos[2] = {&comUTMBM, &comUTMBM2};
-  QLineEdit** fields[2] = {&txtUTMkenn, &txtUTMkenn2};
-  QLineEdit** scales[2] = {&txtUTMma, &txtUTMma2};
-  QGroupBox* frames[2] = {frmUTMein, frmUTMaus};
-  const char* comboNames[2] = {"comUTMBM", "comUTMBM2"};
-  const char* fieldNames[2] = {"txtUTMkenn", "txtUTMkenn2"};
-  const char* scaleNames[2] = {"txtUTMma", "txtUTMma2"};
-  const char* scaleTexts[2] = {"Text3", "Text4"};
-  for (int i = 0; i < 2; ++i) {
-    Label(frames[i], "Meridian of UTM Projection", 120, 240, 3600, 240);
-    *combos[i] = Combo(frames[i], comboNames[i], UtmMeridians(), "0", 120, 480, 735, 315);
-    Label(frames[i], "Meridian Index", 2400, 510, 1155, 285);
-    *fields[i] = Edit(frames[i], fieldNames[i], "5", 3600, 495, 735, 285);
-    (*fields[i])->setReadOnly(true);
-    Label(frames[i], "Scale", 840, 960, 555, 285);
-    *scales[i] = Edit(frames[i], scaleNames[i], scaleTexts[i], 1440, 960, 2175, 285);
-  }
+  const MeridianRow row{"Meridian of UTM Projection", UtmMeridians(),
+                        {.captionTop = 240, .captionHeight = 240, .comboTop = 480,
+                         .indexLabelTop = 510, .indexTop = 495}};
+  comUTMBM = row.create(frmUTMein, "comUTMBM", "0", "txtUTMkenn", txtUTMkenn);
+  txtUTMma = ScaleField(frmUTMein, "txtUTMma", "Text3");
+  comUTMBM2 = row.create(frmUTMaus, "comUTMBM2", "0", "txtUTMkenn2", txtUTMkenn2);
+  txtUTMma2 = ScaleField(frmUTMaus, "txtUTMma2", "Text4");
 }
 
 void OptionsDialog::CreatePageGeneralGauss(QWidget* page) {
@@ -293,7 +249,7 @@ void OptionsDialog::CreatePageGeneralGauss(QWidget* page) {
     for (int side = 0; side < 2; ++side) {
       QGroupBox* frame = side == 0 ? Frame2 : Frame3;
       // The label stands above its field.
-      Label(frame, f.label, f.left, f.top - kLabelHeight, 1935, kLabelHeight);
+      Label(frame, "", f.label, f.left, f.top - kLabelHeight, 1935, kLabelHeight);
       *(side == 0 ? f.in : f.out) =
           Edit(frame, side == 0 ? f.inName : f.outName, f.text, f.left, f.top, 1935, 285);
     }

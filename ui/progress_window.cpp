@@ -1,6 +1,5 @@
 #include "ui/progress_window.hpp"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/controls.hpp"
 #include "ui/look.hpp"
 
 namespace pelmo::ui {
@@ -27,50 +27,36 @@ int ToBarValue(float value) {
   return static_cast<int>(std::lround(clamped));
 }
 
+/// An empty bar without text over the window's width, `top` twips down.
+QProgressBar* Bar(QWidget* parent, const char* name, int maximum, int top) {
+  auto* bar = new QProgressBar(parent);
+  bar->setObjectName(QString::fromLatin1(name));
+  bar->setRange(0, maximum);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  PlaceTwips(bar, 0, top, 5775, 255);
+  return bar;
+}
+
 }  // namespace
 
-ProgressWindow::ProgressWindow(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
-  setObjectName(QStringLiteral("forAbbruch"));
-  setWindowTitle(QStringLiteral("Transformation"));
-  setFont(DesignFont());
-  setFixedSize(TwipsSize(5835, 1305));
+ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+  SetUpFixedWindow(this, "forAbbruch", "Transformation", 5835, 1305);
 
-  ProgressBar1 = new QProgressBar(this);
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setRange(0, kUpperBarMaximum);
-  ProgressBar1->setValue(0);
-  ProgressBar1->setTextVisible(false);
-  PlaceTwips(ProgressBar1, 0, 0, 5775, 255);
+  ProgressBar1 = Bar(this, "ProgressBar1", kUpperBarMaximum, 0);
+  ProgressBar = Bar(this, "ProgressBar", kLowerBarMaximum, 360);
 
-  ProgressBar = new QProgressBar(this);
-  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-  ProgressBar->setRange(0, kLowerBarMaximum);
-  ProgressBar->setValue(0);
-  ProgressBar->setTextVisible(false);
-  PlaceTwips(ProgressBar, 0, 360, 5775, 255);
-
-  txtfortschritt = new QLineEdit(QStringLiteral("100"), this);
-  txtfortschritt->setObjectName(QStringLiteral("txtfortschritt"));
+  txtfortschritt = Edit(this, "txtfortschritt", "100", 240, 885, 375, 195);
   txtfortschritt->setReadOnly(true);
   txtfortschritt->setFrame(false);
   txtfortschritt->setFocusPolicy(Qt::NoFocus);
   txtfortschritt->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   txtfortschritt->setTextMargins(0, 0, 0, 0);
-  QPalette pal = txtfortschritt->palette();
-  pal.setColor(QPalette::Base, QApplication::palette("QMenu").color(QPalette::Window));
-  txtfortschritt->setPalette(pal);
-  PlaceTwips(txtfortschritt, 240, 885, 375, 195);
+  UseMenuBackground(txtfortschritt);
 
-  Label1 = new QLabel(QStringLiteral("%"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  PlaceTwips(Label1, 720, 855, 255, 255);
+  Label1 = Label(this, "Label1", "%", 720, 855, 255, 255);
 
-  cmdAbbruch = new QPushButton(QStringLiteral("Cancel"), this);
-  cmdAbbruch->setObjectName(QStringLiteral("cmdAbbruch"));
-  cmdAbbruch->setAutoDefault(false);
-  PlaceTwips(cmdAbbruch, 2010, 720, 1815, 495);
+  cmdAbbruch = Button(this, "cmdAbbruch", "Cancel", 2010, 720, 1815, 495);
   // The button only records the request; the run notices it and closes
   // this window itself.
   connect(cmdAbbruch, &QPushButton::clicked, this, &ProgressWindow::cancelRequested);
