@@ -2,11 +2,11 @@
 #include "geotra/selftest.hpp"
 
 #include <array>
-#include <charconv>
 #include <ostream>
-#include <system_error>
+#include <string>
 
 #include "geotra/geodesy.hpp"
+#include "geotra/numtext.hpp"
 
 namespace pelmo::geotra {
 namespace {
@@ -48,13 +48,6 @@ void WriteRecord(std::ostream& out, const std::array<double, N>& values) {
 
 }  // namespace
 
-std::string FormatShortest(double value) {
-  std::array<char, 32> buffer{};  // the longest shortest form has 24 characters
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  if (ec != std::errc()) return std::string();  // cannot happen with this buffer
-  return std::string(buffer.data(), end);
-}
-
 void WriteSelfTest(std::ostream& out) {
   // Compute everything first, so that a fault writes nothing.
   const double arcSin = ArcSin(kArcSinArgument);
@@ -72,10 +65,7 @@ void WriteSelfTest(std::ostream& out) {
   WriteRecord<6>(out, c);
   WriteRecord<2>(out, {g[0], g[1] + kFalseEasting + kTestZonePrefix});
 
-  std::array<char, 24> whole{};
-  const auto [end, ec] = std::to_chars(whole.data(), whole.data() + whole.size(), kTestAWhole);
-  if (ec == std::errc()) out.write(whole.data(), end - whole.data());
-  out.put(',');
+  out << std::to_string(kTestAWhole) << ',';
   WriteRecord<3>(out, {kTestEProjection, kTestLatitudeDegrees, kTestLongitudeDifferenceDegrees});
 
   WriteRecord<2>(out, {q[0], q[1] * 180 / kPi + kTestCentralMeridian});

@@ -3,15 +3,8 @@
 #pragma once
 
 #include <iosfwd>
-#include <string>
 
 namespace pelmo::geotra {
-
-/// The shortest text that reads back as the same double, with a period as
-/// the decimal sign whatever the locale (std::to_chars without precision).
-/// Whole numbers have no decimal part ("6378137"); very large or very small
-/// magnitudes use the exponent form ("1e+21") when it is shorter.
-std::string FormatShortest(double value);
 
 /// Writes the eight self-test records to `out`, each ended by "\r\n":
 ///  1. ArcSin(0.8);
