@@ -3,90 +3,72 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
-#include "ui/look.hpp"
 #include "ui_support.hpp"
 
 namespace pelmo::uitest {
 namespace {
 
 const QString kParFilter = QStringLiteral("Einstellungen (*.par)|*.par|Alle Dateien (*.*)|*.*|");
-const QString kEllFilter =
-    QStringLiteral("Ellipsoid-Parameter (*.ell)|*.ell|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
-const QString kSevenParFilter =
-    QStringLiteral("Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
 
 class FilesTest : public WindowTest {
  protected:
-  /// Fills every control that a properties file holds with values that
-  /// differ from the start values.
+  /// Gives every control that a properties file holds a value that differs
+  /// from its start value.
   void FillEverything() {
     Form1& w = *form;
     w.optASCII->click();
     w.optINGKallgemein->click();
     w.optOutBL->click();
-    w.txtEll1a->setText(QStringLiteral("6377397,155"));  // a comma stays a comma
-    w.txtEll1e->setText(QStringLiteral("0.0816968312225275"));
-    w.txtBezEll1->setText(QStringLiteral("Bessel 1841 (Müller)"));
-    w.txtEll2a->setText(QStringLiteral("6378137"));
-    w.txtEll2e->setText(QStringLiteral("0.0818191910428158"));
-    w.txtBezEll2->setText(QStringLiteral("GRS 1980"));
-    w.txtsevenParSys->setText(QStringLiteral("Satz A, mit Komma"));
-    w.txtsevenParSys2->setText(QStringLiteral("Satz B"));
+    const std::pair<QLineEdit*, const char*> texts[] = {
+        {w.txtEll1a, "6377397,155"},  // a comma stays a comma
+        {w.txtEll1e, "0.0816968312225275"}, {w.txtBezEll1, "Bessel 1841 (Müller)"},
+        {w.txtEll2a, "6378137"}, {w.txtEll2e, "0.0818191910428158"}, {w.txtBezEll2, "GRS 1980"},
+        {w.txtsevenParSys, "Satz A, mit Komma"}, {w.txtsevenParSys2, "Satz B"}};
+    for (const auto& [e, text] : texts) e->setText(QString::fromUtf8(text));
     int i = 0;
     for (QLineEdit* e : {w.txtP1, w.txtP2, w.txtP3, w.txtP4, w.txtP5, w.txtP6, w.txtP7, w.txtP2_1,
                          w.txtP2_2, w.txtP2_3, w.txtP2_4, w.txtP2_5, w.txtP2_6, w.txtP2_7}) {
       e->setText(QStringLiteral("%1.25").arg(++i));
     }
-    ui::OptionsDialog& d = w.optionsDialog();
+    ui::OptionsDialog& d = Dlg();
     d.chk_Sperre->setCheckState(Qt::Checked);
-    d.comGKBM->setCurrentText(QStringLiteral("9"));
-    d.comGKBM2->setCurrentText(QStringLiteral("12"));
-    d.comUTMBM->setCurrentText(QStringLiteral("-3"));
-    d.comUTMBM2->setCurrentText(QStringLiteral("16"));
-    d.txtUTMma->setText(QStringLiteral("0,9996"));
-    d.txtUTMma2->setText(QStringLiteral("1"));
     d.chkExp->setCheckState(Qt::Unchecked);
     d.chkStat1->setCheckState(Qt::Checked);
     d.chkStat2->setCheckState(Qt::PartiallyChecked);
-    d.txtINeasting->setText(QStringLiteral("500000"));
-    d.txtINmeridian->setText(QStringLiteral("21"));
-    d.txtINnorthing->setText(QStringLiteral("-5000000"));
-    d.txtINscale->setText(QStringLiteral("0.9999"));
-    d.txtOUTeasting->setText(QStringLiteral("7500000"));
-    d.txtOUTmeridian->setText(QStringLiteral("9"));
-    d.txtOUTnorthing->setText(QStringLiteral("1000"));
-    d.txtOUTscale->setText(QStringLiteral("0.5"));
+    const std::pair<QComboBox*, const char*> meridians[] = {
+        {d.comGKBM, "9"}, {d.comGKBM2, "12"}, {d.comUTMBM, "-3"}, {d.comUTMBM2, "16"}};
+    for (const auto& [c, text] : meridians) c->setCurrentText(QString::fromLatin1(text));
+    const std::pair<QLineEdit*, const char*> options[] = {
+        {d.txtUTMma, "0,9996"}, {d.txtUTMma2, "1"}, {d.txtINeasting, "500000"},
+        {d.txtINmeridian, "21"}, {d.txtINnorthing, "-5000000"}, {d.txtINscale, "0.9999"},
+        {d.txtOUTeasting, "7500000"}, {d.txtOUTmeridian, "9"}, {d.txtOUTnorthing, "1000"},
+        {d.txtOUTscale, "0.5"}};
+    for (const auto& [e, text] : options) e->setText(QString::fromLatin1(text));
   }
 
-  /// Every control of the properties file, as text.
+  /// Every control of the main window and the options dialog but those a
+  /// properties file leaves alone, as "name=value".
   QStringList Snapshot() {
-    Form1& w = *form;
+    const QStringList notInFile = {"txtQuelldatei", "txtZielDatei", "txtPAR", "txtDX", "txtDY", "txtDH"};
+    QList<QWidget*> controls = form->centralWidget()->findChildren<QWidget*>();
+    controls += Dlg().findChildren<QWidget*>();
     QStringList s;
-    for (QRadioButton* b : {w.optSHP, w.optASCII, w.optInGK, w.optInKrovak, w.optInBL, w.optINetrs,
-                            w.optINGKallgemein, w.optOutGK, w.optOutKrovak, w.optOutBL, w.optOUTetrs,
-                            w.optOutGKallgemein}) {
-      s << (b->isChecked() ? "1" : "0");
-    }
-    for (QLineEdit* e : {w.txtEll1a, w.txtEll1e, w.txtBezEll1, w.txtEll2a, w.txtEll2e, w.txtBezEll2,
-                         w.txtsevenParSys, w.txtP1, w.txtP2, w.txtP3, w.txtP4, w.txtP5, w.txtP6,
-                         w.txtP7, w.txtsevenParSys2, w.txtP2_1, w.txtP2_2, w.txtP2_3, w.txtP2_4,
-                         w.txtP2_5, w.txtP2_6, w.txtP2_7}) {
-      s << e->text();
-    }
-    ui::OptionsDialog& d = w.optionsDialog();
-    for (QCheckBox* c : {d.chk_Sperre, d.chkExp, d.chkStat1, d.chkStat2}) s << QString::number(c->checkState());
-    for (QComboBox* c : {d.comGKBM, d.comGKBM2, d.comUTMBM, d.comUTMBM2}) s << c->currentText();
-    for (QLineEdit* e : {d.txtUTMma, d.txtUTMma2, d.txtINeasting, d.txtINmeridian, d.txtINnorthing,
-                         d.txtINscale, d.txtOUTeasting, d.txtOUTmeridian, d.txtOUTnorthing,
-                         d.txtOUTscale}) {
-      s << e->text();
+    for (QWidget* w : controls) {
+      if (notInFile.contains(w->objectName())) continue;
+      QString value;
+      if (auto* c = qobject_cast<QCheckBox*>(w)) value = QString::number(c->checkState());
+      else if (auto* b = qobject_cast<QRadioButton*>(w)) value = b->isChecked() ? "1" : "0";
+      else if (auto* e = qobject_cast<QLineEdit*>(w)) value = e->text();
+      else if (auto* c = qobject_cast<QComboBox*>(w)) value = c->currentText();
+      else continue;
+      s << w->objectName() + QLatin1Char('=') + value;
     }
     return s;
   }
@@ -103,18 +85,16 @@ class FilesTest : public WindowTest {
 
 TEST_F(FilesTest, SaveAndLoadRestoreEveryControl) {
   FillEverything();
-  form->txtQuelldatei->setText(QStringLiteral("source.txt"));
-  form->txtDX->setText(QStringLiteral("1"));
   const QStringList saved = Snapshot();
   Save("all.par");
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_EQ(files->shown.back().mode, CommonDialog::Mode::kSave);
   EXPECT_EQ(files->shown.back().filter, kParFilter);
   EXPECT_EQ(files->shown.back().filterIndex, 1);
   EXPECT_EQ(form->txtPAR->text(), QPath("all.par"));
 
-  // The file: 64 lines ending in CR LF, option buttons as tokens, texts in
-  // quotes exactly as typed.
+  // 64 lines ending in CR LF, option buttons as tokens, texts in quotes
+  // exactly as typed.
   const std::string bytes = ReadBytes(Path("all.par"));
   const std::vector<std::string> lines = ReadLines(Path("all.par"));
   ASSERT_EQ(lines.size(), 64u);
@@ -123,19 +103,19 @@ TEST_F(FilesTest, SaveAndLoadRestoreEveryControl) {
   EXPECT_EQ(lines[1], "#TRUE#");
   EXPECT_EQ(lines[18], "\"6377397,155\"");
   EXPECT_EQ(lines[20], "\"Bessel 1841 (Müller)\"");
-  EXPECT_EQ(lines[46], "1");   // chk_Sperre
-  EXPECT_EQ(lines[55], "2");   // chkStat2 grey
+  EXPECT_EQ(lines[46], "1");       // chk_Sperre
   EXPECT_EQ(lines[50], "\"16\"");  // comUTMBM2
+  EXPECT_EQ(lines[55], "2");       // chkStat2 grey
 
   // Change everything, then load: every control comes back.
   form->optSHP->click();
   form->optInKrovak->click();
   form->optOutGK->click();
   for (QLineEdit* e : form->centralWidget()->findChildren<QLineEdit*>()) e->setText(QStringLiteral("x"));
-  form->optionsDialog().cmdCancel->click();  // a fresh dialog with the applied values
+  Dlg().cmdCancel->click();  // a new dialog with the applied (start) values
   files->setFileName(QString());
   Load("all.par");
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_EQ(files->shown.back().mode, CommonDialog::Mode::kOpen);
   EXPECT_EQ(files->shown.back().filter, kParFilter);
   EXPECT_EQ(Snapshot(), saved);
@@ -144,35 +124,27 @@ TEST_F(FilesTest, SaveAndLoadRestoreEveryControl) {
   EXPECT_EQ(form->txtQuelldatei->text(), "x");
   EXPECT_EQ(form->txtDX->text(), "x");
   // Load applied the options: table, lock and simple layout.
-  const OptionTable& o = form->session().OptionValues;
-  EXPECT_EQ(o[opt::kSperre], "1");
-  EXPECT_EQ(o[opt::kGKBM2], "12");
-  EXPECT_EQ(o[opt::kUTMma], "0,9996");
-  EXPECT_EQ(o[opt::kStat2], "2");
-  EXPECT_EQ(o[opt::kOUTscale], "0.5");
+  EXPECT_EQ(form->session().OptionValues, Dlg().controlValues());
+  EXPECT_EQ(form->session().OptionValues[opt::kUTMma], "0,9996");
   EXPECT_TRUE(form->txtP1->isReadOnly());
-  EXPECT_EQ(form->size(), ui::TwipsSize(10350, 2500));
-  // The engine sees the loaded settings.
+  EXPECT_EQ(form->size(), TwipsSize(10350, 2500));
   EXPECT_EQ(form->session().settings.txtBezEll1, "Bessel 1841 (Müller)");
   EXPECT_TRUE(form->session().settings.optASCII);
 }
 
-TEST_F(FilesTest, ShortFileLoadsUpToItsEndAndReportsTheError) {
+TEST_F(FilesTest, LoadAndSaveErrors) {
   FillEverything();
   Save("full.par");
-  // A file with the first 35 lines: up to txtP4.
-  std::string head;
-  const std::vector<std::string> lines = ReadLines(Path("full.par"));
-  for (int i = 0; i < 35; ++i) head += lines[static_cast<std::size_t>(i)] + "\r\n";
-  WriteBytes(Path("short.par"), head);
+  std::vector<std::string> lines = ReadLines(Path("full.par"));
+  lines.resize(35);  // up to txtP4
+  WriteLines(Path("short.par"), lines);
 
   form->optSHP->click();
   form->txtEll1a->setText(QStringLiteral("old a"));
   form->txtP4->setText(QStringLiteral("old 4"));
   form->txtP5->setText(QStringLiteral("old 5"));
   const OptionTable optionsBefore = form->session().OptionValues;
-  ui::OptionsDialog& d = form->optionsDialog();
-  d.txtOUTscale->setText(QStringLiteral("7"));
+  Dlg().txtOUTscale->setText(QStringLiteral("7"));
   Load("short.par");
 
   ASSERT_EQ(messages->shown.size(), 1u);
@@ -190,175 +162,119 @@ TEST_F(FilesTest, ShortFileLoadsUpToItsEndAndReportsTheError) {
   EXPECT_EQ(form->txtPAR->text(), QPath("short.par"));
   // Apply did not run: the dialog keeps the unapplied edit, the table its
   // values.
-  EXPECT_EQ(d.txtOUTscale->text(), "7");
+  EXPECT_EQ(Dlg().txtOUTscale->text(), "7");
   EXPECT_EQ(form->session().OptionValues, optionsBefore);
-}
 
-TEST_F(FilesTest, MissingFileAndCancelledDialog) {
-  // Cancelled: nothing changes, no message.
-  files->answers = {std::nullopt};
-  form->M_EinstLa->trigger();
-  EXPECT_TRUE(messages->shown.empty());
-  EXPECT_EQ(form->txtPAR->text(), "no loaded Properties");
-  files->answers = {std::nullopt};
-  form->M_EinstSp->trigger();
-  EXPECT_TRUE(messages->shown.empty());
-
-  // A file that does not exist.
+  // A file that does not exist, a folder that does not exist.
+  messages->shown.clear();
   Load("missing.par");
-  ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_EQ(messages->shown[0].text, "53   Fehler Beim Laden der Parameter Datei");
-  EXPECT_EQ(form->txtPAR->text(), "no loaded Properties");
-
-  // Saving into a folder that does not exist.
-  files->answers = {QPath("no/such/folder/x.par")};
-  form->M_EinstSp->trigger();
+  Save("no/such/folder/x.par");
   ASSERT_EQ(messages->shown.size(), 2u);
+  EXPECT_EQ(messages->shown[0].text, "53   Fehler Beim Laden der Parameter Datei");
   EXPECT_TRUE(messages->shown[1].text.endsWith(QStringLiteral("   Fehler Beim Speichern der Parameter Datei")));
   EXPECT_TRUE(messages->shown[1].title.isEmpty());
   EXPECT_EQ(messages->shown[1].icon, MsgIcon::kExclamation);
-  EXPECT_EQ(form->txtPAR->text(), "no loaded Properties");
+  EXPECT_EQ(form->txtPAR->text(), QPath("short.par"));
 }
 
 TEST_F(FilesTest, BothModeButtonsFalseLeaveTheLayoutAlone) {
-  // Saved in the expert layout ...
-  Save("expert.par");
-  ui::OptionsDialog& d = form->optionsDialog();
-  // ... now the simple layout, then neither mode selected.
+  Save("expert.par");  // in the expert layout
+  ui::OptionsDialog& d = Dlg();
   d.chkExp->setCheckState(Qt::Unchecked);
   d.cmdApply->click();
-  ASSERT_EQ(form->size(), ui::TwipsSize(10350, 2500));
+  ASSERT_EQ(form->size(), TwipsSize(10350, 2500));
   Form1::setOption(d.optSevPar, false);
   ASSERT_FALSE(d.optSevPar->isChecked());
   ASSERT_FALSE(d.optTranslation->isChecked());
   Load("expert.par");
-  EXPECT_TRUE(messages->shown.empty());
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   // "Expert" is back in the dialog and stored, but the layout stays.
   EXPECT_EQ(d.chkExp->checkState(), Qt::Checked);
   EXPECT_EQ(form->session().OptionValues[opt::kExp], "1");
   EXPECT_EQ(form->session().OptionValues[opt::kSevPar], "False");
   EXPECT_EQ(form->session().OptionValues[opt::kTranslation], "False");
-  EXPECT_EQ(form->size(), ui::TwipsSize(10350, 2500));
-  EXPECT_FALSE(form->frmTrans1->isVisibleTo(form.get()));
+  EXPECT_EQ(form->size(), TwipsSize(10350, 2500));
+  EXPECT_FALSE(Shown(form->frmTrans1));
 }
 
-TEST_F(FilesTest, ProjectionGroupsCanBeLoadedWithNoneSelected) {
+TEST_F(FilesTest, OptionGroupsCanBeLoadedWithNoneSelected) {
   Save("base.par");
   std::vector<std::string> lines = ReadLines(Path("base.par"));
-  for (int i : {0, 1, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15}) lines[static_cast<std::size_t>(i)] = "#FALSE#";
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  WriteBytes(Path("none.par"), text);
+  for (std::size_t i : {0, 1, 4, 5, 6, 7, 8, 11, 12, 13, 14, 15}) lines[i] = "#FALSE#";
+  WriteLines(Path("none.par"), lines);
   Load("none.par");
-  EXPECT_TRUE(messages->shown.empty());
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   for (QRadioButton* b : form->centralWidget()->findChildren<QRadioButton*>()) {
     EXPECT_FALSE(b->isChecked()) << b->objectName().toStdString();
   }
   EXPECT_FALSE(form->session().settings.optSHP);
   EXPECT_FALSE(form->session().settings.optASCII);
-  // The groups work again on the next click.
+  // The groups work as groups again on the next clicks, each on its own;
+  // a click on the selected button keeps it selected.
   form->optInBL->click();
   form->optInGK->click();
   EXPECT_FALSE(form->optInBL->isChecked());
-}
-
-TEST_F(FilesTest, ProposedNameIsTheLastOneChosen) {
-  files->answers = {QPath("data.txt")};
-  form->oeffnen->click();
-  Save("a.par");
-  EXPECT_EQ(files->shown.back().proposedName, QPath("data.txt"));
-  Load("a.par");
-  EXPECT_EQ(files->shown.back().proposedName, QPath("a.par"));
+  form->optSHP->click();
+  form->optASCII->click();
+  form->optASCII->click();
+  EXPECT_TRUE(form->optASCII->isChecked());
+  EXPECT_FALSE(form->optSHP->isChecked());
+  EXPECT_TRUE(form->optInGK->isChecked());
+  EXPECT_FALSE(form->optOutGK->isChecked());
 }
 
 // ---------------------------------------------------------------- Parameter buttons
 
-TEST_F(FilesTest, EllipsoidButtonsFillTheirGroupOnly) {
-  WriteBytes(Path("bessel.ell"), "\"Bessel 1841\",6377397.155,0.0816968312225275\r\n");
-  WriteBytes(Path("grs.ell"), "GRS 1980\r\n6378137\r\n0.0818191910428158\r\n");
-  files->answers = {QPath("bessel.ell"), QPath("grs.ell")};
-  form->cmdEll1->click();
-  EXPECT_EQ(files->shown.back().filter, kEllFilter);
-  EXPECT_EQ(files->shown.back().filterIndex, 1);
-  EXPECT_EQ(files->shown.back().mode, CommonDialog::Mode::kOpen);
-  EXPECT_EQ(form->txtBezEll1->text(), "Bessel 1841");
-  EXPECT_EQ(form->txtEll1a->text(), "6377397.155");
-  EXPECT_EQ(form->txtEll1e->text(), "0.0816968312225275");
-  EXPECT_EQ(form->txtEll2a->text(), "0");
-  EXPECT_EQ(form->txtBezEll2->text(), "0");
-  form->cmdEll2->click();
-  EXPECT_EQ(form->txtBezEll2->text(), "GRS 1980");
-  EXPECT_EQ(form->txtEll2a->text(), "6378137");
-  EXPECT_EQ(form->txtEll2e->text(), "0.0818191910428158");
-  EXPECT_EQ(form->txtEll1a->text(), "6377397.155");
-  EXPECT_EQ(form->txtPAR->text(), "no loaded Properties");
-  EXPECT_EQ(form->session().settings.txtEll2a, "6378137");
-  EXPECT_TRUE(messages->shown.empty());
-}
-
-TEST_F(FilesTest, SevenParameterButtonsFillTheirSetOnly) {
-  WriteBytes(Path("one.7pr"), "\"First\",598.1,73.7,418.2,6.7,-0.202,-0.045,2.455\r\n");
-  WriteBytes(Path("two.7pr"), "Second\r\n-1\r\n-2\r\n-3\r\n0.5\r\n1e-3\r\n0\r\n7\r\n");
-  files->answers = {QPath("two.7pr"), QPath("one.7pr")};
-  form->cmdSevenPar2->click();
-  EXPECT_EQ(files->shown.back().filter, kSevenParFilter);
-  EXPECT_EQ(files->shown.back().filterIndex, 1);
-  EXPECT_EQ(form->txtsevenParSys2->text(), "Second");
-  const QStringList second = {"-1", "-2", "-3", "0.5", "0.001", "0", "7"};
-  const QLineEdit* set2[] = {form->txtP2_1, form->txtP2_2, form->txtP2_3, form->txtP2_4,
-                             form->txtP2_5, form->txtP2_6, form->txtP2_7};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(set2[i]->text(), second[i]) << i;
-  EXPECT_EQ(form->txtsevenParSys->text(), "no Transformation");
-  EXPECT_EQ(form->txtP1->text(), "0");
-  EXPECT_EQ(form->txtEll1a->text(), "0");
-
-  form->cmdSevenPar1->click();
-  const QStringList first = {"598.1", "73.7", "418.2", "6.7", "-0.202", "-0.045", "2.455"};
-  const QLineEdit* set1[] = {form->txtP1, form->txtP2, form->txtP3, form->txtP4,
-                             form->txtP5, form->txtP6, form->txtP7};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(set1[i]->text(), first[i]) << i;
-  EXPECT_EQ(form->txtsevenParSys->text(), "First");
-  EXPECT_EQ(form->txtP2_1->text(), "-1");
-}
-
-TEST_F(FilesTest, UnreadableParameterFilesChangeNothing) {
-  WriteBytes(Path("two.ell"), "\"Only two\",6378137\r\n");
-  WriteBytes(Path("bad.7pr"), "Bad,1,2,3,vier,5,6,7\r\n");
-  form->txtEll1a->setText(QStringLiteral("a"));
-  files->answers = {QPath("two.ell"), QPath("bad.7pr"), QPath("missing.ell"), std::nullopt};
-  form->cmdEll1->click();
-  form->cmdSevenPar1->click();
-  form->cmdEll2->click();
-  form->cmdSevenPar2->click();
-  EXPECT_EQ(form->txtEll1a->text(), "a");
-  EXPECT_EQ(form->txtBezEll1->text(), "0");
-  EXPECT_EQ(form->txtsevenParSys->text(), "no Transformation");
-  EXPECT_EQ(form->txtP4->text(), "0");
-  EXPECT_EQ(form->txtBezEll2->text(), "0");
-  EXPECT_TRUE(messages->shown.empty());
-}
-
-TEST_F(FilesTest, ShippedLibraryLoadsThroughTheButtons) {
-  const QDir data(QStringLiteral(PELMO_SOURCE_DIR "/data"));
-  const QStringList ells = data.entryList({QStringLiteral("*.ell")}, QDir::Files);
-  const QStringList sets = data.entryList({QStringLiteral("*.7pr")}, QDir::Files);
-  ASSERT_GE(ells.size(), 5);
-  ASSERT_GE(sets.size(), 8);
-  for (const QString& name : ells) {
-    form->txtBezEll1->setText(QStringLiteral("?"));
-    files->answers = {data.filePath(name)};
-    form->cmdEll1->click();
-    EXPECT_NE(form->txtBezEll1->text(), "?") << name.toStdString();
-    bool ok = false;
-    const double a = form->txtEll1a->text().toDouble(&ok);
-    EXPECT_TRUE(ok && a > 6370000 && a < 6380000) << name.toStdString();
+TEST_F(FilesTest, ParameterButtonsFillTheirGroupOnly) {
+  Form1& w = *form;
+  const QString ell = QStringLiteral(
+      "Ellipsoid-Parameter (*.ell)|*.ell|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
+  const QString sevenPar = QStringLiteral(
+      "Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
+  const struct {
+    QPushButton* button;
+    const char* file;
+    const char* contents;  // one comma-separated line, or a value a line
+    QString filter;
+    std::vector<QLineEdit*> fields;
+    std::vector<const char*> values;
+  } cases[] = {
+      {w.cmdEll1, "bessel.ell", "\"Bessel 1841\",6377397.155,0.0816968312225275\r\n", ell,
+       {w.txtBezEll1, w.txtEll1a, w.txtEll1e}, {"Bessel 1841", "6377397.155", "0.0816968312225275"}},
+      {w.cmdEll2, "grs.ell", "GRS 1980\r\n6378137\r\n0.0818191910428158\r\n", ell,
+       {w.txtBezEll2, w.txtEll2a, w.txtEll2e}, {"GRS 1980", "6378137", "0.0818191910428158"}},
+      {w.cmdSevenPar2, "two.7pr", "Second\r\n-1\r\n-2\r\n-3\r\n0.5\r\n1e-3\r\n0\r\n7\r\n", sevenPar,
+       {w.txtsevenParSys2, w.txtP2_1, w.txtP2_2, w.txtP2_3, w.txtP2_4, w.txtP2_5, w.txtP2_6, w.txtP2_7},
+       {"Second", "-1", "-2", "-3", "0.5", "0.001", "0", "7"}},
+      {w.cmdSevenPar1, "one.7pr", "\"First\",598.1,73.7,418.2,6.7,-0.202,-0.045,2.455\r\n", sevenPar,
+       {w.txtsevenParSys, w.txtP1, w.txtP2, w.txtP3, w.txtP4, w.txtP5, w.txtP6, w.txtP7},
+       {"First", "598.1", "73.7", "418.2", "6.7", "-0.202", "-0.045", "2.455"}},
+      // Unreadable files change nothing, silently.
+      {w.cmdEll1, "two.ell", "\"Only two\",6378137\r\n", ell, {}, {}},
+      {w.cmdSevenPar2, "bad.7pr", "Bad,1,2,3,vier,5,6,7\r\n", sevenPar, {}, {}},
+      {w.cmdEll2, "empty.ell", "", ell, {}, {}},
+  };
+  const QList<QLineEdit*> all = w.centralWidget()->findChildren<QLineEdit*>();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    QStringList before;
+    for (QLineEdit* e : all) before << e->text();
+    WriteBytes(Path(c.file), c.contents);
+    files->answers = {QPath(c.file)};
+    c.button->click();
+    EXPECT_EQ(files->shown.back().mode, CommonDialog::Mode::kOpen);
+    EXPECT_EQ(files->shown.back().filter, c.filter);
+    EXPECT_EQ(files->shown.back().filterIndex, 1);
+    for (qsizetype i = 0; i < all.size(); ++i) {
+      const auto field = std::find(c.fields.begin(), c.fields.end(), all[i]);
+      const QString expected = field == c.fields.end()
+                                   ? before[i]
+                                   : QString::fromLatin1(c.values[std::size_t(field - c.fields.begin())]);
+      EXPECT_EQ(all[i]->text(), expected) << all[i]->objectName().toStdString();
+    }
   }
-  for (const QString& name : sets) {
-    form->txtsevenParSys2->setText(QStringLiteral("?"));
-    files->answers = {data.filePath(name)};
-    form->cmdSevenPar2->click();
-    EXPECT_NE(form->txtsevenParSys2->text(), "?") << name.toStdString();
-  }
+  EXPECT_EQ(w.session().settings.txtEll2a, "6378137");
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
 }
 
 TEST(DecimalComma, NumbersAppearWithTheUsersDecimalSign) {
@@ -377,7 +293,6 @@ TEST(DecimalComma, NumbersAppearWithTheUsersDecimalSign) {
   w.cmdEll1->click();
   EXPECT_EQ(w.txtEll1a->text(), "6377397,155");
   EXPECT_EQ(w.txtEll1e->text(), "0,0816968312225275");
-  // A fractional meridian index too.
   w.optionsDialog().comUTMBM->setCurrentText(QStringLiteral("16"));
   EXPECT_EQ(w.optionsDialog().txtUTMkenn->text(), "33,1666666666667");
 }

@@ -6,11 +6,11 @@
 #include <shapefil.h>
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
-#include <QMenuBar>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,7 +20,6 @@
 #include <functional>
 
 #include "geotra/numtext.hpp"
-#include "ui/look.hpp"
 #include "ui_support.hpp"
 
 namespace pelmo::uitest {
@@ -28,14 +27,14 @@ namespace {
 
 using Ring = std::vector<std::pair<double, double>>;
 
-/// Writes stem.shp/.shx/.dbf with shapelib: one record per ring (a polygon
-/// or polyline with one part, or a point per vertex for SHPT_POINT).
+/// Writes stem.shp/.shx/.dbf with shapelib, one record per ring: a polygon
+/// or polyline of one part, or the ring's vertices as one (multi)point.
 void WriteShapes(const std::string& stem, int type, const std::vector<Ring>& shapes) {
   SHPHandle shp = SHPCreate(stem.c_str(), type);
-  ASSERT_NE(shp, nullptr);
   DBFHandle dbf = DBFCreate(stem.c_str());
-  ASSERT_NE(dbf, nullptr);
+  ASSERT_TRUE(shp && dbf) << stem;
   ASSERT_EQ(DBFAddField(dbf, "ID", FTInteger, 8, 0), 0);
+  const bool parts = type != SHPT_POINT && type != SHPT_MULTIPOINT;
   int id = 0;
   for (const Ring& ring : shapes) {
     std::vector<double> xs, ys;
@@ -44,8 +43,8 @@ void WriteShapes(const std::string& stem, int type, const std::vector<Ring>& sha
       ys.push_back(y);
     }
     const int start = 0;
-    SHPObject* obj = SHPCreateObject(type, -1, type == SHPT_POINT ? 0 : 1, type == SHPT_POINT ? nullptr : &start,
-                                     nullptr, static_cast<int>(xs.size()), xs.data(), ys.data(), nullptr, nullptr);
+    SHPObject* obj = SHPCreateObject(type, -1, parts ? 1 : 0, parts ? &start : nullptr, nullptr,
+                                     static_cast<int>(xs.size()), xs.data(), ys.data(), nullptr, nullptr);
     ASSERT_NE(obj, nullptr);
     SHPWriteObject(shp, -1, obj);
     SHPDestroyObject(obj);
@@ -64,13 +63,12 @@ std::vector<Ring> ReadShapes(const std::string& stem) {
     ADD_FAILURE() << "cannot open " << stem;
     return result;
   }
-  int count = 0, type = 0;
-  SHPGetInfo(shp, &count, &type, nullptr, nullptr);
+  int count = 0;
+  SHPGetInfo(shp, &count, nullptr, nullptr, nullptr);
   for (int i = 0; i < count; ++i) {
     SHPObject* obj = SHPReadObject(shp, i);
-    Ring ring;
+    Ring& ring = result.emplace_back();
     for (int k = 0; k < obj->nVertices; ++k) ring.emplace_back(obj->padfX[k], obj->padfY[k]);
-    result.push_back(ring);
     SHPDestroyObject(obj);
   }
   SHPClose(shp);
@@ -88,10 +86,18 @@ Ring Circle(double cx, double cy, double r, int n) {
   return ring;
 }
 
+/// The numbers of a line of an ASCII point file.
+std::vector<double> Numbers(const std::string& line) {
+  std::vector<double> v;
+  for (std::size_t b = 0, e = 0; b < line.size(); b = e + 1) {
+    e = std::min(line.find(' ', b), line.size());
+    if (e > b) v.push_back(ParseNumber(line.substr(b, e - b)));
+  }
+  return v;
+}
+
 class JobTest : public WindowTest {
  protected:
-  ui::OptionsDialog& Dlg() { return form->optionsDialog(); }
-
   /// Translation mode by dX, dY, dH.
   void UseTranslation(const char* dx, const char* dy, const char* dh) {
     Dlg().optTranslation->click();
@@ -103,10 +109,8 @@ class JobTest : public WindowTest {
 
   /// Seven-parameter mode, GRS 1980 on both sides, identity transformations.
   void UseSevenParameters(QRadioButton* in, QRadioButton* out) {
-    form->txtEll1a->setText(QStringLiteral("6378137"));
-    form->txtEll1e->setText(QStringLiteral("0.0818191910428158"));
-    form->txtEll2a->setText(QStringLiteral("6378137"));
-    form->txtEll2e->setText(QStringLiteral("0.0818191910428158"));
+    for (QLineEdit* a : {form->txtEll1a, form->txtEll2a}) a->setText(QStringLiteral("6378137"));
+    for (QLineEdit* e : {form->txtEll1e, form->txtEll2e}) e->setText(QStringLiteral("0.0818191910428158"));
     in->click();
     out->click();
   }
@@ -116,33 +120,39 @@ class JobTest : public WindowTest {
     form->txtZielDatei->setText(QPath(target));
   }
 
-  /// Runs `action` at the first event pass that finds the progress window
-  /// open (a person clicking while the job runs).
-  void WhenProgressShows(std::function<void(ui::ProgressWindow*)> action) {
+  /// Runs `action` once, at the first event pass at which `ready` holds (a
+  /// person acting while the job runs).
+  void ActWhen(std::function<bool()> ready, std::function<void()> action) {
     auto* timer = new QTimer(form.get());
-    timer->setInterval(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [this, timer, action] {
-      if (ui::ProgressWindow* p = form->progressWindow(); p && p->isVisible()) {
-        timer->stop();
-        timer->deleteLater();
-        action(p);
-      }
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, action] {
+      if (!ready()) return;
+      timer->stop();
+      timer->deleteLater();
+      action();
     });
-    timer->start();
+    timer->start(0);
+  }
+  void WhenProgressShows(std::function<void(ui::ProgressWindow*)> action) {
+    ActWhen([this] { return form->progressWindow() && form->progressWindow()->isVisible(); },
+            [this, action] { action(form->progressWindow()); });
   }
 
   QString Log() { return form->txtDateien->toPlainText(); }
+
+  void ExpectNoTargets(const std::string& stem) {
+    for (const char* ext : {".shp", ".shx", ".dbf"}) EXPECT_FALSE(Exists(Path(stem + ext))) << stem << ext;
+  }
 };
 
 // ---------------------------------------------------------------- ASCII
 
-TEST_F(JobTest, AsciiTranslationJob) {
+TEST_F(JobTest, AsciiTranslationJobsAndABadLine) {
   form->optASCII->click();
   UseTranslation("10", "20", "1");
   WriteBytes(Path("in.txt"), "1 2 3\r\n  45.5   5,25  \r\n1.5 2.5 3.5 extra\r\n");
   Files("in.txt", "out.txt");
   form->cmdStart->click();
-  EXPECT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_EQ(ReadBytes(Path("out.txt")), "11 22 4\r\n55.5 25.25 1\r\n11.5 22.5 4.5\r\n");
   EXPECT_TRUE(Log().startsWith(QStringLiteral("vergangene Zeit in s "))) << Log().toStdString();
   EXPECT_TRUE(form->centralWidget()->isEnabled());
@@ -151,6 +161,18 @@ TEST_F(JobTest, AsciiTranslationJob) {
   form->cmdStart->click();
   EXPECT_EQ(Log().count(QStringLiteral("vergangene Zeit in s ")), 2);
   EXPECT_FALSE(Log().contains(QLatin1Char('\n')));
+
+  // A bad line: the message names it, the lines before it are written, the
+  // window is enabled again and the time logged.
+  WriteBytes(Path("in.txt"), "1 2 3\r\nx y z\r\n");
+  form->cmdStart->click();
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].title, "Pelmo");
+  EXPECT_EQ(messages->shown[0].icon, MsgIcon::kNone);
+  EXPECT_TRUE(messages->shown[0].text.contains(QStringLiteral("2"))) << messages->first();
+  EXPECT_EQ(ReadBytes(Path("out.txt")), "11 22 4\r\n");
+  EXPECT_TRUE(form->centralWidget()->isEnabled());
+  EXPECT_EQ(Log().count(QStringLiteral("vergangene Zeit in s ")), 3);
 }
 
 TEST_F(JobTest, AsciiSevenParameterRoundTrip) {
@@ -159,42 +181,24 @@ TEST_F(JobTest, AsciiSevenParameterRoundTrip) {
   WriteBytes(Path("ell.txt"), "15 52 100\r\n16.5 47.25 0\r\n13.2 54.1\r\n");
   Files("ell.txt", "utm.txt");
   form->cmdStart->click();
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   const std::vector<std::string> utm = ReadLines(Path("utm.txt"));
   ASSERT_EQ(utm.size(), 3u);
-  // On the central meridian of zone 33 the easting is 33500000.
-  EXPECT_NEAR(ParseNumber(utm[0].substr(0, utm[0].find(' '))), 33500000, 1e-6);
+  EXPECT_NEAR(Numbers(utm[0]).at(0), 33500000, 1e-6);  // the central meridian of zone 33
 
-  // And back: UTM to geographic gives the input again.
   UseSevenParameters(form->optINetrs, form->optOutBL);
   Files("utm.txt", "back.txt");
   form->cmdStart->click();
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   const std::vector<std::string> back = ReadLines(Path("back.txt"));
   ASSERT_EQ(back.size(), 3u);
   const double expected[3][2] = {{15, 52}, {16.5, 47.25}, {13.2, 54.1}};
   for (std::size_t i = 0; i < 3; ++i) {
-    const std::string& l = back[i];
-    const std::size_t s1 = l.find(' ');
-    const std::size_t s2 = l.find(' ', s1 + 1);
-    EXPECT_NEAR(ParseNumber(l.substr(0, s1)), expected[i][0], 1e-8) << l;
-    EXPECT_NEAR(ParseNumber(l.substr(s1 + 1, s2 - s1 - 1)), expected[i][1], 1e-8) << l;
+    const std::vector<double> v = Numbers(back[i]);
+    ASSERT_GE(v.size(), 2u) << back[i];
+    EXPECT_NEAR(v[0], expected[i][0], 1e-8) << back[i];
+    EXPECT_NEAR(v[1], expected[i][1], 1e-8) << back[i];
   }
-}
-
-TEST_F(JobTest, AsciiErrorIsReportedAndTheWindowEnabledAgain) {
-  form->optASCII->click();
-  UseTranslation("1", "1", "1");
-  WriteBytes(Path("in.txt"), "1 2 3\r\nx y z\r\n");
-  Files("in.txt", "out.txt");
-  form->cmdStart->click();
-  ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_EQ(messages->shown[0].title, "Pelmo");
-  EXPECT_EQ(messages->shown[0].icon, MsgIcon::kNone);
-  EXPECT_TRUE(messages->shown[0].text.contains(QStringLiteral("2"))) << messages->shown[0].text.toStdString();
-  EXPECT_EQ(ReadBytes(Path("out.txt")), "2 3 4\r\n");
-  EXPECT_TRUE(form->centralWidget()->isEnabled());
-  EXPECT_TRUE(Log().contains(QStringLiteral("vergangene Zeit in s ")));
 }
 
 // ---------------------------------------------------------------- job start
@@ -238,18 +242,54 @@ TEST_F(JobTest, JobStartMessages) {
   form->cmdStart->click();
   expectOnly("Fehler - keine Zahl");
   EXPECT_FALSE(Exists(Path("out.txt")));
+
+  // A shape type the program does not transform.
+  WriteShapes(Path("multi"), SHPT_MULTIPOINT, {{{1, 3}, {2, 4}}});
+  form->optSHP->click();
+  UseTranslation("1", "1", "0");
+  Files("multi.shp", "dst.shp");
+  form->cmdStart->click();
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text, "Shapetyp 8 wird nicht unterstützt");
+  EXPECT_EQ(messages->shown[0].title, "Pelmo");
+  EXPECT_FALSE(Exists(Path("dst.shp")));
 }
 
 // ---------------------------------------------------------------- shapefiles
 
-TEST_F(JobTest, ShapefileTranslationJob) {
-  const std::vector<Ring> rings = {Circle(1000, 2000, 50, 9), Circle(-300, 400, 10, 5),
+TEST_F(JobTest, ShapefileJobProgressWindowAndOverwriteQuestions) {
+  const std::vector<Ring> rings = {Circle(1000, 2000, 50, 2000), Circle(-300, 400, 10, 5),
                                    {{0, 0}, {10, 0}, {10, 10}, {0, 0}}};
   WriteShapes(Path("src"), SHPT_POLYGON, rings);
   UseTranslation("100", "-50", "0");
+  Dlg().chkStat1->click();
+  Dlg().chkStat2->click();
+  Dlg().cmdApply->click();
   Files("src.shp", "dst.shp");
+  bool seen = false;
+  WhenProgressShows([&](ui::ProgressWindow* p) {
+    seen = true;
+    EXPECT_EQ(p->windowTitle(), "Transformation");
+    EXPECT_EQ(p->size(), TwipsSize(5835, 1305));
+    EXPECT_EQ(p->ProgressBar->geometry(), TwipsRect(0, 360, 5775, 255));
+    EXPECT_EQ(p->ProgressBar1->geometry(), TwipsRect(0, 0, 5775, 255));
+    EXPECT_EQ(p->cmdAbbruch->text(), "Cancel");
+    EXPECT_EQ(p->Label1->text(), "%");
+    EXPECT_EQ(p->txtfortschritt->text(), "100");  // its start text, before the first record
+    const QRect screen = p->screen()->geometry();  // centred on the screen
+    const QRect frame = p->frameGeometry();
+    EXPECT_EQ(frame.left() - screen.left(), (screen.width() - frame.width()) / 2);
+    EXPECT_EQ(frame.top() - screen.top(), (screen.height() - frame.height()) / 2);
+    // The main window takes no input while the job runs; the options dialog
+    // and Cancel do.
+    EXPECT_FALSE(form->centralWidget()->isEnabled());
+    EXPECT_FALSE(form->menuBar()->isEnabled());
+    EXPECT_TRUE(Dlg().isEnabled());
+    EXPECT_TRUE(p->cmdAbbruch->isEnabled());
+  });
   form->cmdStart->click();
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  EXPECT_TRUE(seen);
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   const std::vector<Ring> out = ReadShapes(Path("dst"));
   ASSERT_EQ(out.size(), rings.size());
   for (std::size_t i = 0; i < rings.size(); ++i) {
@@ -267,54 +307,9 @@ TEST_F(JobTest, ShapefileTranslationJob) {
   EXPECT_TRUE(log.contains(QStringLiteral("vergangene Zeit in s ")));
   EXPECT_EQ(form->progressWindow(), nullptr);
   EXPECT_TRUE(form->centralWidget()->isEnabled());
-}
 
-TEST_F(JobTest, ProgressWindowDuringAShapefileJob) {
-  WriteShapes(Path("src"), SHPT_ARC, {Circle(0, 0, 10, 2000), Circle(5, 5, 1, 20)});
-  UseTranslation("1", "1", "0");
-  Dlg().chkStat1->click();
-  Dlg().chkStat2->click();
-  Dlg().cmdApply->click();
-  Files("src.shp", "dst.shp");
-  bool seen = false;
-  WhenProgressShows([&](ui::ProgressWindow* p) {
-    seen = true;
-    EXPECT_EQ(p->windowTitle(), "Transformation");
-    EXPECT_EQ(p->size(), ui::TwipsSize(5835, 1305));
-    EXPECT_EQ(p->ProgressBar->geometry(), ui::TwipsRect(0, 360, 5775, 255));
-    EXPECT_EQ(p->ProgressBar1->geometry(), ui::TwipsRect(0, 0, 5775, 255));
-    EXPECT_EQ(p->cmdAbbruch->text(), "Cancel");
-    EXPECT_EQ(p->Label1->text(), "%");
-    // Before the first record the percentage shows its start text.
-    EXPECT_EQ(p->txtfortschritt->text(), "100");
-    // Centred on the screen.
-    const QRect screen = p->screen()->geometry();
-    const QRect frame = p->frameGeometry();
-    EXPECT_EQ(frame.left() - screen.left(), (screen.width() - frame.width()) / 2);
-    EXPECT_EQ(frame.top() - screen.top(), (screen.height() - frame.height()) / 2);
-    // The job is running: the main window takes no input, the options
-    // dialog does.
-    EXPECT_FALSE(form->centralWidget()->isEnabled());
-    EXPECT_FALSE(form->menuBar()->isEnabled());
-    EXPECT_TRUE(Dlg().isEnabled());
-    EXPECT_TRUE(p->cmdAbbruch->isEnabled());
-  });
-  form->cmdStart->click();
-  EXPECT_TRUE(seen);
-  EXPECT_TRUE(messages->shown.empty());
-  EXPECT_EQ(ReadShapes(Path("dst")).size(), 2u);
-  EXPECT_EQ(form->progressWindow(), nullptr);
-}
-
-TEST_F(JobTest, OverwriteQuestions) {
-  WriteShapes(Path("src"), SHPT_POINT, {{{1, 2}}, {{3, 4}}});
-  UseTranslation("1", "1", "0");
-  Files("src.shp", "dst.shp");
-  form->cmdStart->click();
-  ASSERT_TRUE(messages->shown.empty());
+  // Into the same target again: No at the first question keeps it.
   const std::string before = ReadBytes(Path("dst.shp"));
-
-  // Second run into the same target: No at the first question keeps it.
   messages->answers = {false};
   form->txtDX->setText(QStringLiteral("1000"));
   form->cmdStart->click();
@@ -327,22 +322,23 @@ TEST_F(JobTest, OverwriteQuestions) {
   EXPECT_EQ(q.icon, MsgIcon::kExclamation);
   EXPECT_EQ(ReadBytes(Path("dst.shp")), before);
   EXPECT_TRUE(form->centralWidget()->isEnabled());
-
-  // Yes three times: .shp, .shx, .dbf; the target is rewritten.
+  // Yes for .shp, .shx and .dbf: the target is rewritten.
   messages->shown.clear();
   messages->answers = {true, true, true};
   form->cmdStart->click();
-  const auto questions = messages->questionsOnly();
-  ASSERT_EQ(questions.size(), 3u);
-  EXPECT_TRUE(questions[1].text.startsWith(QStringLiteral("Die Datei ") + QPath("dst.shx")));
-  EXPECT_TRUE(questions[2].text.startsWith(QStringLiteral("Die Datei ") + QPath("dst.dbf")));
-  EXPECT_TRUE(messages->messagesOnly().empty());
-  const std::vector<Ring> out = ReadShapes(Path("dst"));
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_DOUBLE_EQ(out[1][0].first, 1003);
+  ASSERT_EQ(messages->shown.size(), 3u);
+  const char* exts[] = {"shp", "shx", "dbf"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(messages->shown[i].question);
+    EXPECT_TRUE(messages->shown[i].text.startsWith(QStringLiteral("Die Datei ") +
+                                                   QPath(std::string("dst.") + exts[i])));
+  }
+  const std::vector<Ring> rewritten = ReadShapes(Path("dst"));
+  ASSERT_EQ(rewritten.size(), 3u);
+  EXPECT_DOUBLE_EQ(rewritten[2][1].first, 1010);
 }
 
-TEST_F(JobTest, CancelDuringAPolygonJobRemovesTheTargets) {
+TEST_F(JobTest, CancelOrCloseDuringAPolygonJobRemovesTheTargets) {
   WriteShapes(Path("src"), SHPT_POLYGON, {Circle(0, 0, 100, 50000), Circle(1, 1, 1, 50000)});
   const std::string srcShp = ReadBytes(Path("src.shp"));
   UseTranslation("1", "1", "0");
@@ -351,15 +347,12 @@ TEST_F(JobTest, CancelDuringAPolygonJobRemovesTheTargets) {
   WhenProgressShows([&](ui::ProgressWindow* p) {
     clicked = true;
     p->cmdAbbruch->click();
-    // The window does not close itself.
-    EXPECT_TRUE(p->isVisible());
+    EXPECT_TRUE(p->isVisible());  // the window does not close itself
   });
   form->cmdStart->click();
   ASSERT_TRUE(clicked);
-  EXPECT_TRUE(messages->shown.empty());
-  for (const char* ext : {"shp", "shx", "dbf"}) {
-    EXPECT_FALSE(Exists(Path(std::string("dst.") + ext))) << ext;
-  }
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
+  ExpectNoTargets("dst");
   EXPECT_EQ(ReadBytes(Path("src.shp")), srcShp);
   EXPECT_TRUE(Log().contains(QStringLiteral("shapetyp 5"))) << Log().toStdString();
   EXPECT_TRUE(Log().contains(QStringLiteral("RecordAanzahl : 2")));
@@ -368,12 +361,10 @@ TEST_F(JobTest, CancelDuringAPolygonJobRemovesTheTargets) {
   // The next job runs normally.
   form->cmdStart->click();
   EXPECT_EQ(ReadShapes(Path("dst")).size(), 2u);
-}
 
-TEST_F(JobTest, ClosingTheMainWindowDuringAJobCancelsItFirst) {
-  WriteShapes(Path("src"), SHPT_POLYGON, {Circle(0, 0, 100, 50000), Circle(1, 1, 1, 50000)});
-  UseTranslation("1", "1", "0");
-  Files("src.shp", "dst.shp");
+  // Closing the main window during a job cancels the job first, then closes
+  // every window.
+  Files("src.shp", "closed.shp");
   form->show();
   form->M_Info->trigger();
   form->M_option->trigger();
@@ -384,16 +375,13 @@ TEST_F(JobTest, ClosingTheMainWindowDuringAJobCancelsItFirst) {
   WhenProgressShows([&](ui::ProgressWindow*) {
     closed = true;
     form->close();
-    // The window waits for the job.
-    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->isVisible());  // the window waits for the job
   });
   form->cmdStart->click();
   ASSERT_TRUE(closed);
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->jobRunning());
-  for (const char* ext : {"shp", "shx", "dbf"}) {
-    EXPECT_FALSE(Exists(Path(std::string("dst.") + ext))) << ext;
-  }
+  ExpectNoTargets("closed");
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(!info || !info->isVisible());
   EXPECT_TRUE(!options || !options->isVisible());
@@ -408,9 +396,8 @@ TEST_F(JobTest, ClosingTheMainWindowStopsAnAsciiJobAfterTheLastWrittenLine) {
   WriteBytes(Path("in.txt"), lines);
   Files("in.txt", "out.txt");
   form->show();
-  // Close at the first event pass of the job.
   bool closed = false;
-  QTimer::singleShot(0, form.get(), [&] {
+  QTimer::singleShot(0, form.get(), [&] {  // at the job's first event pass
     closed = true;
     form->close();
   });
@@ -418,8 +405,7 @@ TEST_F(JobTest, ClosingTheMainWindowStopsAnAsciiJobAfterTheLastWrittenLine) {
   ASSERT_TRUE(closed);
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->jobRunning());
-  // The job stopped early with the interruption message; what was written
-  // consists of whole lines.
+  // The job stopped early with the interruption message, after whole lines.
   ASSERT_EQ(messages->shown.size(), 1u);
   EXPECT_TRUE(messages->shown.front().text.contains(QStringLiteral("Benutzerunterbrechung")));
   const std::string out = ReadBytes(Path("out.txt"));
@@ -427,32 +413,11 @@ TEST_F(JobTest, ClosingTheMainWindowStopsAnAsciiJobAfterTheLastWrittenLine) {
   EXPECT_EQ(out.size() % std::string("2 3 3\r\n").size(), 0u);
 }
 
-TEST_F(JobTest, UnsupportedShapeTypeIsReportedWithTheProgramsTitle) {
-  // A MultiPoint file with one record.
-  SHPHandle shp = SHPCreate(Path("multi").c_str(), SHPT_MULTIPOINT);
-  ASSERT_NE(shp, nullptr);
-  const double xs[2] = {1, 2}, ys[2] = {3, 4};
-  SHPObject* obj = SHPCreateSimpleObject(SHPT_MULTIPOINT, 2, xs, ys, nullptr);
-  SHPWriteObject(shp, -1, obj);
-  SHPDestroyObject(obj);
-  SHPClose(shp);
-  DBFHandle dbf = DBFCreate(Path("multi").c_str());
-  DBFAddField(dbf, "ID", FTInteger, 8, 0);
-  DBFWriteIntegerAttribute(dbf, 0, 0, 1);
-  DBFClose(dbf);
-  UseTranslation("1", "1", "0");
-  Files("multi.shp", "dst.shp");
-  form->cmdStart->click();
-  ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_EQ(messages->shown[0].text, "Shapetyp 8 wird nicht unterstützt");
-  EXPECT_EQ(messages->shown[0].title, "Pelmo");
-  EXPECT_FALSE(Exists(Path("dst.shp")));
-}
-
 // ---------------------------------------------------------------- options during a job
 
 TEST_F(JobTest, OptionAppliedDuringAJobTakesEffectFromTheNextPoint) {
-  // Geographic to general Gauss: the false easting comes from the options.
+  // Geographic to general Gauss on its central meridian (15): the easting
+  // is the false easting from the options.
   constexpr int kPoints = 60000;
   std::string text;
   for (int i = 0; i < kPoints; ++i) text += "15 50 0\r\n";
@@ -461,40 +426,23 @@ TEST_F(JobTest, OptionAppliedDuringAJobTakesEffectFromTheNextPoint) {
   UseSevenParameters(form->optInBL, form->optOutGKallgemein);
   Files("ell.txt", "gauss.txt");
   bool applied = false;
-  auto* timer = new QTimer(form.get());
-  timer->setInterval(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
-    if (!form->jobRunning()) return;
-    timer->stop();
+  ActWhen([this] { return form->jobRunning(); }, [&] {
     applied = true;
     Dlg().txtOUTeasting->setText(QStringLiteral("1500000"));
     Dlg().cmdApply->click();
   });
-  timer->start();
   form->cmdStart->click();
-  ASSERT_TRUE(messages->shown.empty()) << messages->shown.front().text.toStdString();
+  ASSERT_TRUE(messages->shown.empty()) << messages->first();
   ASSERT_TRUE(applied);
   const std::vector<std::string> lines = ReadLines(Path("gauss.txt"));
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kPoints));
-  // The point lies on the central meridian (15): easting = false easting.
-  int before = 0, after = 0, switches = 0;
-  double previous = 0;
+  // 5500000 up to some point, 1500000 from the next on.
+  std::vector<double> eastings;
   for (const std::string& l : lines) {
-    const double e = ParseNumber(l.substr(0, l.find(' ')));
-    if (std::abs(e - 5500000) < 1e-6) {
-      ++before;
-    } else if (std::abs(e - 1500000) < 1e-6) {
-      ++after;
-    } else {
-      ADD_FAILURE() << l;
-    }
-    if (&l != &lines.front() && e != previous) ++switches;
-    previous = e;
+    const double e = Numbers(l).at(0);
+    if (eastings.empty() || e != eastings.back()) eastings.push_back(e);
   }
-  EXPECT_GT(before, 0);
-  EXPECT_GT(after, 0);
-  EXPECT_EQ(switches, 1);
-  EXPECT_EQ(ParseNumber(lines.back().substr(0, lines.back().find(' '))), 1500000);
+  EXPECT_EQ(eastings, (std::vector<double>{5500000, 1500000}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Support for the window tests: a file dialog and message boxes that play a
-// script instead of waiting for a person, the main window built with them,
-// a temporary folder, and small file helpers.
+// script instead of waiting for a person, the main window built with them in
+// a temporary folder, and file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <deque>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -19,11 +18,17 @@
 
 #include "ui/dialogs.hpp"
 #include "ui/form1.hpp"
+#include "ui/look.hpp"
+#include "ui/options_dialog.hpp"
 
 namespace pelmo::uitest {
 
 using ui::CommonDialog;
 using ui::Form1;
+using ui::TwipsRect;
+using ui::TwipsSize;
+
+inline QPoint TwipsPos(int left, int top) { return QPoint(ui::TwipsX(left), ui::TwipsY(top)); }
 
 /// The file dialog: every show is recorded with the properties it was shown
 /// with, and answered from `answers` (nullopt: the user cancelled).
@@ -47,8 +52,7 @@ class ScriptedFileDialog : public CommonDialog {
     }
     const std::optional<QString> answer = answers.front();
     answers.pop_front();
-    if (!answer) return std::nullopt;
-    return Choice{*answer, filterIndex()};
+    return answer ? std::optional<Choice>(Choice{*answer, filterIndex()}) : std::nullopt;
   }
 };
 
@@ -65,41 +69,24 @@ class ScriptedMessages : public ui::MessageBoxes {
   };
   std::deque<bool> answers;
   std::vector<Shown> shown;
-  /// Runs when a box is shown (a person acting while the box is open).
-  std::function<void(const Shown&)> onShow;
 
   using MessageBoxes::message;
   void message(const QString& text, const QString& title, MsgIcon icon,
                const QString& detail) override {
     shown.push_back({false, text, title, icon, detail});
-    if (onShow) onShow(shown.back());
   }
   bool yesNo(const QString& text, const QString& title, MsgIcon icon) override {
     shown.push_back({true, text, title, icon, QString()});
-    if (onShow) onShow(shown.back());
     if (answers.empty()) {
       ADD_FAILURE() << "unscripted question: " << text.toStdString();
       return false;
     }
-    const bool a = answers.front();
+    const bool yes = answers.front();
     answers.pop_front();
-    return a;
+    return yes;
   }
-
-  std::vector<Shown> messagesOnly() const {
-    std::vector<Shown> r;
-    for (const Shown& s : shown) {
-      if (!s.question) r.push_back(s);
-    }
-    return r;
-  }
-  std::vector<Shown> questionsOnly() const {
-    std::vector<Shown> r;
-    for (const Shown& s : shown) {
-      if (s.question) r.push_back(s);
-    }
-    return r;
-  }
+  /// The first box's text, for failure output.
+  std::string first() const { return shown.empty() ? std::string() : shown.front().text.toStdString(); }
 };
 
 /// A main window with scripted dialogs and a temporary folder.
@@ -118,11 +105,12 @@ class WindowTest : public ::testing::Test {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
-  /// Path of a file in the temporary folder.
   std::string Path(const std::string& name) const {
     return QString(tmp.path() + QLatin1Char('/') + QString::fromStdString(name)).toStdString();
   }
   QString QPath(const std::string& name) const { return QString::fromStdString(Path(name)); }
+  ui::OptionsDialog& Dlg() { return form->optionsDialog(); }
+  bool Shown(const QWidget* w) const { return w->isVisibleTo(form.get()); }
 
   QTemporaryDir tmp;
   ScriptedFileDialog* files = nullptr;
@@ -141,7 +129,7 @@ inline std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-/// Lines of a text file without their line ends.
+/// Lines of a text file without their CR LF.
 inline std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream in(path, std::ios::binary);
@@ -151,6 +139,12 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+inline void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  WriteBytes(path, text);
 }
 
 inline bool Exists(const std::string& path) { return std::ifstream(path).good(); }
