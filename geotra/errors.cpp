@@ -9,6 +9,7 @@ std::string RunTimeErrorText(int number) {
     case errnum::kOutOfRange: return "Index außerhalb des gültigen Bereichs";
     case errnum::kDivisionByZero: return "Division durch Null";
     case errnum::kTypeMismatch: return "Typen unverträglich";
+    case errnum::kOutOfStringSpace: return "Nicht genügend Zeichenfolgenspeicher";
     case errnum::kUserInterrupt: return "Benutzerunterbrechung aufgetreten";
     case errnum::kInvalidOperation: return "Ungültige Gleitkommaoperation";
     case errnum::kIoError: return "Fehler beim Lesen oder Schreiben der Datei";

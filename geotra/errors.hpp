@@ -5,6 +5,7 @@
 // description, because that is what the messages of this program show.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +18,7 @@ inline constexpr int kOverflow = 6;          ///< overflow
 inline constexpr int kOutOfRange = 9;        ///< subscript out of range
 inline constexpr int kDivisionByZero = 11;   ///< division by zero
 inline constexpr int kTypeMismatch = 13;     ///< text is not a number
+inline constexpr int kOutOfStringSpace = 14; ///< a text (a line) too long to be held
 inline constexpr int kUserInterrupt = 18;    ///< the user interrupted the run
 inline constexpr int kInvalidOperation = 16; ///< expression too complex / invalid FP operation
 inline constexpr int kIoError = 57;          ///< device I/O error
@@ -27,6 +29,11 @@ inline constexpr int kPermissionDenied = 70; ///< permission denied
 inline constexpr int kPathFileAccess = 75;   ///< path/file access error
 inline constexpr int kPathNotFound = 76;     ///< path not found
 }  // namespace errnum
+
+/// Longest part of a line the text readers keep (bytes). Coordinate and
+/// parameter lines are far shorter; a longer line is refused rather than
+/// held in memory whole.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 
 /// German description of a run-time error number ("Datei nicht gefunden", ...).
 std::string RunTimeErrorText(int number);

@@ -1,5 +1,6 @@
 #include "geotra/fileio.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -107,14 +108,23 @@ bool InputFile::Fill() {
 bool InputFile::AtEnd() { return pos_ == end_ && !Fill(); }
 
 bool InputFile::ReadLine(std::string& line) {
+  bool cut = false;
+  return ReadLine(line, std::string::npos, cut);
+}
+
+bool InputFile::ReadLine(std::string& line, std::size_t maxKeep, bool& cut) {
   line.clear();
+  cut = false;
   if (AtEnd()) return false;
   for (;;) {
     const char* begin = buf_.data() + pos_;
     const char* stop = begin;
     const char* limit = buf_.data() + end_;
     while (stop != limit && *stop != '\r' && *stop != '\n') ++stop;
-    line.append(begin, stop);
+    const auto room = maxKeep - line.size();
+    const auto found = static_cast<std::size_t>(stop - begin);
+    if (found > room) cut = true;
+    line.append(begin, std::min(found, room));
     pos_ += static_cast<std::size_t>(stop - begin);
     if (stop != limit) {
       const char c = *stop;
@@ -145,6 +155,7 @@ OutputFile::~OutputFile() { CloseQuietly(); }
 void OutputFile::Open(const std::string& path) {
   CloseQuietly();
   path_ = path;
+  committed_ = 0;
   if (iohook::ShouldFail(IoOp::kOpen)) ThrowFileError(EACCES, path, IoOp::kOpen);
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) ThrowFileError(EISDIR, path, IoOp::kOpen);
@@ -171,6 +182,7 @@ void OutputFile::Flush() {
   const int err = errno;
   buf_.clear();
   if (!ok) ThrowFileError(err != 0 ? err : EIO, path_, IoOp::kWrite);
+  committed_ += n;
 }
 
 void OutputFile::Close() {

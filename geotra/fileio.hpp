@@ -51,6 +51,10 @@ class InputFile {
   /// Reads one line without its end. A line ends at CR, CR LF or LF.
   /// Returns false at the end of the file (nothing read).
   bool ReadLine(std::string& line);
+  /// The same, keeping at most `maxKeep` bytes of the line: the rest of a
+  /// longer line is read past and dropped, and `cut` tells that it was.
+  /// Memory stays bounded however long the line is.
+  bool ReadLine(std::string& line, std::size_t maxKeep, bool& cut);
   /// Reads up to n bytes; returns how many were read.
   std::size_t Read(char* data, std::size_t n);
 
@@ -81,12 +85,17 @@ class OutputFile {
   void CloseQuietly() noexcept;
   bool IsOpen() const noexcept { return file_ != nullptr; }
   const std::string& path() const noexcept { return path_; }
+  /// Bytes known to have reached the file since it was opened: the sum of
+  /// the writes that succeeded completely. After a failed write the file may
+  /// hold a piece of the failed block beyond this length.
+  std::uint64_t committed() const noexcept { return committed_; }
 
  private:
   void Flush();
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string buf_;
+  std::uint64_t committed_ = 0;
 };
 
 /// True when `path` names an existing file (or folder).

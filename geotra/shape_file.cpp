@@ -22,7 +22,8 @@
 //    box the union of all of them; a record without vertices, and the header
 //    when no record has one, get the transformed corners of their source box
 //    (an all-zero box stays zero);
-//  - a record with the null shape type is copied unchanged;
+//  - a record with the null shape type is copied unchanged; a record of
+//    another layout than the file's shape type is refused;
 //  - a failure of any kind shows one message naming the file, the record and
 //    what was wrong, and deletes the targets this run created or changed;
 //    Cancel deletes them without a message.
@@ -124,6 +125,9 @@ class ShapeFailure : public std::runtime_error {
 
 /// The user asked to cancel.
 struct CancelledRun {};
+
+/// What a file of the run that is a folder is told.
+constexpr const char* kIsAFolder = "ist keine Datei, sondern ein Ordner";
 
 std::string FileMessage(const std::string& path, const std::string& what) {
   return "Die Datei " + path + kCrLf + what;
@@ -608,6 +612,10 @@ ShapeRun::Outcome ShapeRun::Run() {
   tShp_.path = tgtStem_ + "shp";
   tShx_.path = tgtStem_ + "shx";
   tDbf_.path = tgtStem_ + "dbf";
+  // The attribute table is replaced by a copy and deleted when the run
+  // fails: a folder of that name must not get near either.
+  std::error_code ec;
+  if (fs::is_directory(tDbf_.path, ec)) throw ShapeFailure(FileMessage(tDbf_.path, kIsAFolder));
   if (!OpenTarget(shpOut_, tShp_)) return Outcome::kDeclined;
   if (!OpenTarget(shxOut_, tShx_)) return Outcome::kDeclined;
 
@@ -673,13 +681,16 @@ void ShapeRun::OpenSources() {
   for (BinFile* f : {&shpIn_, &shxIn_}) {
     const int err = f->OpenRead();
     if (err == ENOENT) throw ShapeFailure(FileMessage(f->path(), "wurde nicht gefunden"));
+    if (err == EISDIR) throw ShapeFailure(FileMessage(f->path(), kIsAFolder));
     if (err != 0) {
       throw ShapeFailure(FileMessage(
           f->path(), "kann nicht gelesen werden: " + ErrorText(err, f->path(), IoOp::kOpen)));
     }
   }
   std::error_code ec;
-  if (!fs::exists(srcDbf_, ec)) throw ShapeFailure(FileMessage(srcDbf_, "wurde nicht gefunden"));
+  const fs::file_status dbf = fs::status(srcDbf_, ec);
+  if (!fs::exists(dbf)) throw ShapeFailure(FileMessage(srcDbf_, "wurde nicht gefunden"));
+  if (fs::is_directory(dbf)) throw ShapeFailure(FileMessage(srcDbf_, kIsAFolder));
 }
 
 void ShapeRun::ReadSourceHeaders() {
@@ -850,9 +861,20 @@ void ShapeRun::TransformRecord(std::int64_t i) {
     FailRecord(shp, i, R, "der Record ist mit " + Num(size) + " Byte zu kurz für einen Shapetyp");
   }
   shpIn_.ReadAt(R + kRecShapeType, head + kRecShapeType, 4);
-  if (LoadLE32(head + kRecShapeType) == kShapeNull) {
+  const std::int32_t recordType = LoadLE32(head + kRecShapeType);
+  if (recordType == kShapeNull) {
     CopyRange(shpIn_, shpOut_, R, size);  // null shape: nothing to transform
     return;
+  }
+  // A record of another layout than the file's would be read in the wrong
+  // places and come out half transformed; PolyLine and Polygon share theirs.
+  const bool fits = shapeType_ == kShapePoint
+                        ? recordType == kShapePoint
+                        : recordType == kShapePolyLine || recordType == kShapePolygon;
+  if (!fits) {
+    FailRecord(shp, i, R,
+               "der Record hat den Shapetyp " + Num(recordType) + ", die Datei den Shapetyp " +
+                   Num(shapeType_));
   }
   if (shapeType_ == kShapePoint) {
     TransformPointRecord(i, R, size);

@@ -77,7 +77,8 @@ class DelimitedReader {
   bool SkipToValue() {
     for (;;) {
       if (!haveLine_) {
-        if (!file_.ReadLine(line_)) return false;
+        bool cut = false;
+        if (!file_.ReadLine(line_, kMaxLineBytes, cut) || cut) return false;
         if (firstLine_ && line_.starts_with(kUtf8Bom)) line_.erase(0, kUtf8Bom.size());
         firstLine_ = false;
         haveLine_ = true;

@@ -425,7 +425,14 @@ void LoadProperties(const std::string& path, TransformSettings& settings, Option
   int readError = 0;
   try {
     std::string line;
-    while (static_cast<int>(lines.size()) < kPropertiesLines && file.ReadLine(line)) {
+    bool cut = false;
+    while (static_cast<int>(lines.size()) < kPropertiesLines &&
+           file.ReadLine(line, kMaxLineBytes, cut)) {
+      if (cut) {
+        // No value is that long: the line is refused where it stands.
+        readError = errnum::kOutOfStringSpace;
+        break;
+      }
       lines.push_back(line);
     }
   } catch (const RunTimeError& e) {
@@ -447,6 +454,11 @@ void LoadProperties(const std::string& path, TransformSettings& settings, Option
     const int lineNo = i + 1;
     const LineDef& def = defs[static_cast<std::size_t>(i)];
     if (static_cast<std::size_t>(i) >= lines.size()) {
+      if (readError == errnum::kOutOfStringSpace) {
+        throw PropertiesError(readError, lineNo,
+                              Where(path, lineNo, &def) + ": die Zeile ist länger als " +
+                                  std::to_string(kMaxLineBytes) + " Zeichen");
+      }
       if (readError != 0) throw PropertiesError(readError, lineNo, Where(path, lineNo, &def));
       throw PropertiesError(errnum::kPastEndOfFile, lineNo,
                             Where(path, lineNo, &def) + ": die Datei endet nach " +
