@@ -61,6 +61,37 @@ lint: build
 	printf '%s\n' $(LINT_SOURCES) | xargs -P $(JOBS) -n 4 clang-tidy -p build --quiet 2>/dev/null
 	@echo "lint: no findings"
 
+# Fuzzing with libFuzzer (clang, address and undefined-behaviour sanitizers)
+# in build-fuzz/: every target runs FUZZ_SECONDS from its seeds, the kept
+# corpus of tests/fuzz-corpus/ and what earlier runs found. Findings land in
+# build-fuzz/findings/<target>/; `make test` replays tests/fuzz-corpus/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= numtext properties paramsets shapefile geodesy
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DPELMO_FUZZ=ON -DPELMO_BUILD_UI=OFF -DPELMO_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
+	rm -rf build-fuzz/seeds && ./build-fuzz/fuzz_seeds build-fuzz/seeds
+	@found=""; for t in $(FUZZ_TARGETS); do \
+	  rm -rf build-fuzz/findings/$$t; \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/findings/$$t tests/fuzz-corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  TMPDIR=$$(if [ -d /dev/shm ]; then echo /dev/shm; else echo $${TMPDIR:-/tmp}; fi) \
+	  ./build-fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -max_len=8192 -print_final_stats=1 -artifact_prefix=build-fuzz/findings/$$t/ \
+	    build-fuzz/corpus/$$t tests/fuzz-corpus/$$t build-fuzz/seeds/$$t \
+	    > build-fuzz/fuzz_$$t.log 2>&1 || true; \
+	  grep -E '^(Done|stat::average_exec_per_sec|SUMMARY)' build-fuzz/fuzz_$$t.log || true; \
+	  if ! grep -q '^Done ' build-fuzz/fuzz_$$t.log; then \
+	    echo "fuzz_$$t did not run to its end (log build-fuzz/fuzz_$$t.log)"; found="$$found $$t"; \
+	  elif [ -n "$$(ls -A build-fuzz/findings/$$t)" ]; then \
+	    echo "fuzz_$$t found something: build-fuzz/findings/$$t/ (log build-fuzz/fuzz_$$t.log)"; \
+	    found="$$found $$t"; fi; \
+	done; \
+	if [ -n "$$found" ]; then echo "findings in:$$found"; exit 1; fi; echo "fuzz: no findings"
+
 bench: deps build
 	@bash bench/run.sh
 
