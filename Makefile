@@ -35,7 +35,7 @@ build: build/CMakeCache.txt
 	cmake --build build -j$(JOBS)
 
 build-asan/CMakeCache.txt:
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMO_SANITIZE=ON -DPELMO_BUILD_UI=OFF
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMO_SANITIZE=ON -DPELMO_BUILD_UI=ON
 
 build-asan: build-asan/CMakeCache.txt
 	cmake --build build-asan -j$(JOBS)
@@ -49,7 +49,7 @@ test: deps build
 	$(MAKE) --no-print-directory test-asan
 
 test-asan: build-asan
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	ASAN_OPTIONS=detect_leaks=1:exitcode=86 UBSAN_OPTIONS=print_stacktrace=1:exitcode=86 \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS)
 
 # Static analysis of our own sources (not the tests): cppcheck and clang-tidy
