@@ -2,27 +2,30 @@
 // does and the message the user sees. Cases tested elsewhere are listed
 // where they live rather than repeated:
 //
-// ASCII files (test_ascii_file.cpp): UTF-8 byte order mark
-//   (Utf8ByteOrderMarkIsSkipped), header and comment lines, tabs, grouping,
-//   "1e400" (BadFieldsOfEveryKind), empty lines and lines of blanks
-//   (LineOfBlanksOrOneNumberStopsWithIndexError); number texts
-//   (test_numtext.cpp: "nan", "inf", hex floats, "-0", overflow, underflow).
+// ASCII files (test_ascii_file.cpp): a UTF-8 byte order mark at the start
+//   (GoodLinesAreShiftedAndWrittenInTheLocalSpelling); header lines, tabs,
+//   grouping, "1e400", empty lines and lines of blanks
+//   (BadLineStopsTheRunAndKeepsTheLinesBeforeIt). Number texts
+//   (test_numtext.cpp): "nan", "inf", hex floats (RejectsEverythingElseAsTypeMismatch),
+//   "-0" (ReadsSignsExponentsAndBothDecimalSigns), overflow and underflow
+//   (BeyondTheDoubleRangeIsOverflowAndBelowItIsZero).
 // Properties files (test_properties.cpp): fewer than 64 lines
 //   (ShortFileFailsAtTheFirstMissingLineAndKeepsWhatWasRead), more than 64
 //   (LinesBeyondSixtyFourAreIgnored), malformed values including a missing
 //   quote and check-box states out of range (MalformedValuesFailAtTheirLine),
 //   #TRUE# in a text line (TextLineForms). Here: the message the user sees
 //   for each.
-// Shapefiles (test_shapefile_errors.cpp): offsets into the header, beyond the
-//   file, negative, of 2 GiB; records too long or too short; negative
-//   NumParts and NumPoints, huge NumParts, part starts beyond the points;
-//   main file and index shorter than their header, header lengths too large,
-//   too small, of 2 GiB, not whole index entries; missing files, names too
-//   short; a target index that is a folder.
+// Shapefiles: missing files, names too short, targets that cannot be
+//   written (test_shapefile_errors.cpp); every file operation refused in
+//   turn (test_fault_injection.cpp).
 #include <gtest/gtest.h>
 #include <shapefil.h>
 
+#include <array>
+#include <climits>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,28 +55,7 @@ std::string Bytes(const char (&literal)[N]) {
 /// An ASCII job in translation mode (10, 20, 1) with the decimal comma.
 class BadAscii : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TransformSettings& t = s.settings;
-    t.optASCII = true;
-    t.optSHP = false;
-    t.optSevPar = false;
-    t.optTranslation = true;
-    t.txtDX = "10";
-    t.txtDY = "20";
-    t.txtDH = "1";
-    t.txtQuelldatei = dir.File("quelle.txt");
-    t.txtZielDatei = dir.File("ziel.txt");
-  }
-  /// Runs on `content`; returns the one message ("" when none).
-  std::string Run(const std::string& content, bool expectDone) {
-    WriteBytes(s.settings.txtQuelldatei, content);
-    s.Touch();
-    EXPECT_EQ(TransformAsciiFile(s), expectDone);
-    EXPECT_EQ(ReadBytes(s.settings.txtQuelldatei), content) << "source changed";
-    EXPECT_LE(fe.messages.size(), 1u);
-    return fe.messages.empty() ? std::string() : fe.messages[0].text;
-  }
-  std::string Target() const { return ReadBytes(s.settings.txtZielDatei); }
+  void SetUp() override { UseAsciiTranslation(s, dir.File("quelle.txt"), dir.File("ziel.txt")); }
 
   TempFolder dir;
   RecordingFrontEnd fe;
@@ -83,130 +65,88 @@ class BadAscii : public ::testing::Test {
 /// U+FFFD, which stands in the message for bytes that cannot be shown.
 const std::string kR = "\xEF\xBF\xBD";
 
-// A PNG image named as a coordinate file: stops at the first line with the
-// conversion error; the line is shown with its binary bytes replaced, the
-// target is empty and says so.
-TEST_F(BadAscii, BinaryGarbage) {
-  std::string png = "\x89PNG\r\n\x1A\n";
-  png += Bytes("\0\0\0\rIHDR\0\0\0\x10");
+std::string Utf16(const std::string& ascii, bool littleEndian) {
+  std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+  return out;
+}
+
+// Each case: the source, whether the run succeeds, the message (exactly, or
+// its start and end when `end` is set) and the target left behind.
+TEST_F(BadAscii, Catalogue) {
+  struct Case {
+    std::string name, content;
+    bool done;
+    std::string message, end, target;
+  };
+  std::string png = "\x89PNG\r\n\x1A\n" + Bytes("\0\0\0\rIHDR\0\0\0\x10");
   for (int i = 0; i < 2000; ++i) png += static_cast<char>((i * 37 + 11) % 256);
-  const std::string msg = Run(png, false);
-  EXPECT_EQ(msg, "Typen unverträglich\r\nZeile 1: " + kR + "PNG\r\nDie Zieldatei ist leer.");
-  EXPECT_EQ(Target(), "");
-}
-
-// A 10 MB line. Memory stays bounded: a line is kept up to 1 MiB. A point
-// followed by 10 MB of further fields is still read (further fields are
-// ignored); a 10 MB number is refused with "out of string space".
-TEST_F(BadAscii, TenMegabyteLine) {
-  const std::string tail(10'000'000, 'x');
-  EXPECT_EQ(Run("1 2 3 " + tail + "\r\n4 5 6\r\n", true), "");
-  EXPECT_EQ(Target(), "11 22 4\r\n14 25 7\r\n");
-
-  fe.messages.clear();
-  const std::string digits(10'000'000, '7');
-  const std::string msg = Run("1 2 3\r\n" + digits + " 2 3\r\n", false);
-  EXPECT_EQ(msg, "Nicht genügend Zeichenfolgenspeicher: die Zeile ist länger als 1048576 "
-                 "Zeichen\r\nZeile 2: " +
-                     std::string(200, '7') + "...\r\nDie Zieldatei enthält die Zeile 1.");
-  EXPECT_EQ(Target(), "11 22 4\r\n");
-
-  // A height that may go on beyond the kept part cannot be read either.
-  fe.messages.clear();
-  const std::string msg2 = Run("1 2 " + digits + "\r\n", false);
-  EXPECT_EQ(msg2.rfind("Nicht genügend Zeichenfolgenspeicher", 0), 0u) << msg2.substr(0, 100);
-}
-
-// NUL bytes are no blanks and no digits: the conversion error, with the
-// NUL shown as U+FFFD.
-TEST_F(BadAscii, NulBytes) {
-  const std::string msg = Run(Bytes("1 2 3\r\n4\0 5 6\r\n"), false);
-  EXPECT_EQ(msg, "Typen unverträglich\r\nZeile 2: 4" + kR + " 5 6\r\nDie Zieldatei enthält die Zeile 1.");
-  EXPECT_EQ(Target(), "11 22 4\r\n");
-
-  fe.messages.clear();
-  const std::string msg2 = Run(std::string(64, '\0'), false);
-  EXPECT_EQ(msg2.rfind("Typen unverträglich\r\nZeile 1: " + kR + kR, 0), 0u);
-}
-
-// UTF-8 with a byte order mark at the start is read (test_ascii_file.cpp);
-// a mark on a later line, as left by joining two files, is no blank and
-// fails that line, where the message shows it instead of hiding it.
-TEST_F(BadAscii, Utf8ByteOrderMarkInsideTheFile) {
-  const std::string msg = Run("1 2 3\r\n\xEF\xBB\xBF" "4 5 6\r\n", false);
-  EXPECT_EQ(msg, "Typen unverträglich\r\nZeile 2: " + kR + "4 5 6\r\n"
-                 "Die Zieldatei enthält die Zeile 1.");
-}
-
-// UTF-16 text (either byte order, with its mark) is refused at once with
-// a message that names the encoding.
-TEST_F(BadAscii, Utf16WithByteOrderMark) {
-  const auto utf16 = [](const std::string& ascii, bool littleEndian) {
-    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (const char c : ascii) {
-      if (littleEndian) {
-        out += c, out += '\0';
-      } else {
-        out += '\0', out += c;
-      }
-    }
-    return out;
+  const std::string tenMB(10'000'000, 'x'), digits(10'000'000, '7');
+  const std::string empty = "\r\nDie Zieldatei ist leer.";
+  const std::string one = "\r\nDie Zieldatei enthält die Zeile 1.";
+  const std::string utf16 =
+      "Typen unverträglich: die Datei ist in UTF-16 geschrieben; gelesen werden ANSI- und "
+      "UTF-8-Textdateien\r\nZeile 1: ";
+  std::vector<Case> cases = {
+      // A PNG image: stops at the first line, shown with its binary bytes
+      // replaced; the target is empty and says so.
+      {"binary garbage", png, false, "Typen unverträglich\r\nZeile 1: " + kR + "PNG" + empty, "",
+       ""},
+      // Memory stays bounded: a line is kept up to 1 MiB. A point followed
+      // by 10 MB of further fields is read (further fields are ignored); a
+      // 10 MB number is refused, and so is a height that may go on beyond
+      // the kept part.
+      {"10 MB of further fields", "1 2 3 " + tenMB + "\r\n4 5 6\r\n", true, "", "",
+       "11 22 4\r\n14 25 7\r\n"},
+      {"10 MB number", "1 2 3\r\n" + digits + " 2 3\r\n", false,
+       "Nicht genügend Zeichenfolgenspeicher: die Zeile ist länger als 1048576 Zeichen\r\n"
+       "Zeile 2: " + std::string(200, '7') + "..." + one, "", "11 22 4\r\n"},
+      {"10 MB height", "1 2 " + digits + "\r\n", false, "Nicht genügend Zeichenfolgenspeicher",
+       empty, ""},
+      // NUL bytes are no blanks and no digits.
+      {"NUL in a number", Bytes("1 2 3\r\n4\0 5 6\r\n"), false,
+       "Typen unverträglich\r\nZeile 2: 4" + kR + " 5 6" + one, "", "11 22 4\r\n"},
+      {"NUL bytes only", std::string(64, '\0'), false, "Typen unverträglich\r\nZeile 1: " + kR + kR,
+       empty, ""},
+      // A mark on a later line, as left by joining two files, is no blank;
+      // the message shows it instead of hiding it.
+      {"UTF-8 byte order mark on line 2", "1 2 3\r\n\xEF\xBB\xBF" "4 5 6\r\n", false,
+       "Typen unverträglich\r\nZeile 2: " + kR + "4 5 6" + one, "", "11 22 4\r\n"},
+      // UTF-16 (either byte order, with its mark) is refused at once.
+      {"UTF-16 little endian", Utf16("1 2 3\r\n4 5 6\r\n", true), false, utf16, empty, ""},
+      {"UTF-16 big endian", Utf16("1 2 3\r\n4 5 6\r\n", false), false, utf16, empty, ""},
   };
-  for (const bool le : {true, false}) {
-    SCOPED_TRACE(le ? "little endian" : "big endian");
-    fe.messages.clear();
-    const std::string msg = Run(utf16("1 2 3\r\n4 5 6\r\n", le), false);
-    EXPECT_EQ(msg.rfind("Typen unverträglich: die Datei ist in UTF-16 geschrieben; gelesen werden "
-                        "ANSI- und UTF-8-Textdateien\r\nZeile 1: ",
-                        0),
-              0u)
-        << msg;
-    EXPECT_TRUE(msg.ends_with("\r\nDie Zieldatei ist leer.")) << msg;
-    EXPECT_EQ(Target(), "");
+  // Number texts as the first field of line 2: the error, or the first
+  // value written for it.
+  for (const auto& [field, error, written] : std::vector<std::array<std::string, 3>>{
+           {"-1e400", "Überlauf", ""},
+           {"1e-400", "", "10"},  // below the smallest double: zero
+           {"nan", "Typen unverträglich", ""},
+           {"-Infinity", "Typen unverträglich", ""},
+           {"-0", "", "10"},
+           {"0x1.8p3", "Typen unverträglich", ""},  // becomes 0x1,8p3
+           {"1.7976931348623157e308", "", "1,79769313486232e+308"}}) {
+    const std::string line = field + " 2 3";
+    cases.push_back({field, "1 2 3\r\n" + line + "\r\n", error.empty(),
+                     error.empty() ? "" : error + "\r\nZeile 2: " + line + one, "",
+                     "11 22 4\r\n" + (error.empty() ? written + " 22 4\r\n" : "")});
   }
-}
-
-// Number texts in a coordinate file, each as the first field of line 2.
-TEST_F(BadAscii, NumberTexts) {
-  const struct {
-    const char* field;
-    const char* description;  // nullptr: read
-    const char* written;      // the first value written for it
-  } cases[] = {
-      {"1e400", "Überlauf", nullptr},
-      {"-1e400", "Überlauf", nullptr},
-      {"1e-400", nullptr, "10"},  // below the smallest double: zero
-      {"nan", "Typen unverträglich", nullptr},
-      {"NaN", "Typen unverträglich", nullptr},
-      {"inf", "Typen unverträglich", nullptr},
-      {"-Infinity", "Typen unverträglich", nullptr},
-      {"-0", nullptr, "10"},
-      {"0x1p3", "Typen unverträglich", nullptr},
-      {"0x1.8p3", "Typen unverträglich", nullptr},  // becomes 0x1,8p3
-      {"1.7976931348623157e308", nullptr, "1,79769313486232e+308"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.field);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     fe.messages.clear();
-    const std::string line = std::string(c.field) + " 2 3";
-    const std::string msg = Run("1 2 3\r\n" + line + "\r\n", c.description == nullptr);
-    if (c.description == nullptr) {
-      EXPECT_EQ(msg, "");
-      EXPECT_EQ(Target(), "11 22 4\r\n" + std::string(c.written) + " 22 4\r\n");
+    WriteBytes(s.settings.txtQuelldatei, c.content);
+    EXPECT_EQ(TransformAsciiFile(s), c.done);
+    EXPECT_EQ(ReadBytes(s.settings.txtQuelldatei), c.content) << "source changed";
+    ASSERT_EQ(fe.messages.size(), c.done ? 0u : 1u);
+    const std::string msg = c.done ? "" : fe.messages[0].text;
+    if (c.end.empty()) {
+      EXPECT_EQ(msg, c.message);
     } else {
-      EXPECT_EQ(msg, std::string(c.description) + "\r\nZeile 2: " + line +
-                         "\r\nDie Zieldatei enthält die Zeile 1.");
-      EXPECT_EQ(Target(), "11 22 4\r\n");
+      EXPECT_EQ(msg.rfind(c.message, 0), 0u) << msg.substr(0, 300);
+      EXPECT_TRUE(msg.ends_with(c.end)) << msg.substr(0, 300);
     }
+    EXPECT_EQ(ReadBytes(s.settings.txtZielDatei), c.target);
   }
-}
-
-// "-0" as a height passes through the seven-parameter chain unchanged and
-// is written as "0", never "-0".
-TEST_F(BadAscii, MinusZeroHeightIsWrittenAsZero) {
-  s.settings.txtDH = "0";
-  EXPECT_EQ(Run("1 2 -0\r\n", true), "");
-  EXPECT_EQ(Target(), "11 22 0\r\n");
 }
 
 // Through the job start: the same message, then the elapsed time.
@@ -220,90 +160,58 @@ TEST_F(BadAscii, JobStartShowsTheDriversMessageAndLogsTheTime) {
 
 // ================================================================ properties files
 
-class BadProperties : public ::testing::Test {
- protected:
-  /// The 64 lines of a valid file of the start-up settings.
-  std::vector<std::string> Lines() {
-    TransformSettings st;
-    const std::string path = dir.File("gut.par");
-    SaveProperties(path, st, DefaultOptionValues(','));
-    return SplitCrLf(ReadBytes(path));
-  }
-  static std::string Join(const std::vector<std::string>& lines) {
+TEST(BadProperties, MessagesTheUserSees) {
+  TempFolder dir;
+  const std::string path = dir.File("test.par");
+  TransformSettings settings;
+  OptionTable dialog = DefaultOptionValues(',');
+  SaveProperties(path, settings, dialog);
+  const std::vector<std::string> lines = SplitCrLf(ReadBytes(path));
+  ASSERT_EQ(lines.size(), 64u);
+  const auto with = [&](std::size_t index, const std::string& text) {
     std::string out;
-    for (const std::string& l : lines) out += l + "\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) out += (i == index ? text : lines[i]) + "\r\n";
     return out;
-  }
-  /// Loads `content`; returns the message the user sees ("" on success).
-  std::string Load(const std::string& content) {
-    const std::string path = dir.File("test.par");
+  };
+  long line = 0;
+  std::string what;
+  // Loads `content`; returns the message the user sees ("" on success).
+  const auto load = [&](const std::string& content) -> std::string {
     WriteBytes(path, content);
     try {
       LoadProperties(path, settings, dialog);
     } catch (const PropertiesError& e) {
+      line = e.line();
+      what = e.what();
       return PropertiesErrorMessage(e.number(), false);
     }
     return "";
-  }
-
-  TempFolder dir;
-  TransformSettings settings;
-  OptionTable dialog = DefaultOptionValues(',');
-};
-
-TEST_F(BadProperties, MessagesTheUserSees) {
-  std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 64u);
-
+  };
+  const std::string all = with(99, "");
   // 63 lines: the end of the file before line 64.
-  EXPECT_EQ(Load(Join({lines.begin(), lines.end() - 1})), "62   Fehler Beim Laden der Parameter Datei");
+  EXPECT_EQ(load(all.substr(0, all.size() - lines[63].size() - 2)),
+            "62   Fehler Beim Laden der Parameter Datei");
   // 65 lines: the extra line is never read.
-  std::vector<std::string> more = lines;
-  more.push_back("\"überzählig");
-  EXPECT_EQ(Load(Join(more)), "");
+  EXPECT_EQ(load(all + "\"überzählig\r\n"), "");
   // A missing closing quote in a text line.
-  std::vector<std::string> quote = lines;
-  quote[20] = "\"Bessel 1841";
-  EXPECT_EQ(Load(Join(quote)), "13   Fehler Beim Laden der Parameter Datei");
+  EXPECT_EQ(load(with(20, "\"Bessel 1841")), "13   Fehler Beim Laden der Parameter Datei");
   // #TRUE# in a text line is the text "#TRUE#".
-  std::vector<std::string> token = lines;
-  token[18] = "#TRUE#";
-  EXPECT_EQ(Load(Join(token)), "");
+  EXPECT_EQ(load(with(18, "#TRUE#")), "");
   EXPECT_EQ(settings.txtEll1a, "#TRUE#");
   // A check box holding 3: no state of a check box.
-  std::vector<std::string> check = lines;
-  check[53] = "3";
-  EXPECT_EQ(Load(Join(check)), "380   Fehler Beim Laden der Parameter Datei");
-}
-
-// A line of 2 MB is refused where it stands (error 14) instead of being
-// held; the lines before it are loaded.
-TEST_F(BadProperties, OverlongLine) {
-  std::vector<std::string> lines = Lines();
-  lines[20] = "\"" + std::string(2'000'000, 'a') + "\"";
-  const std::string path = dir.File("lang.par");
-  WriteBytes(path, Join(lines));
-  settings.txtEll1a = "vorher";
-  try {
-    LoadProperties(path, settings, dialog);
-    FAIL() << "loaded";
-  } catch (const PropertiesError& e) {
-    EXPECT_EQ(e.number(), 14);
-    EXPECT_EQ(e.line(), 21);
-    EXPECT_EQ(PropertiesErrorMessage(e.number(), false),
-              "14   Fehler Beim Laden der Parameter Datei");
-    EXPECT_NE(std::string(e.what()).find("länger als 1048576 Zeichen"), std::string::npos)
-        << e.what();
-  }
-  EXPECT_EQ(settings.txtEll1a, "0");  // line 19 was assigned
-}
-
-// Binary garbage and UTF-16 are no properties files: the first line is not
-// a truth value.
-TEST_F(BadProperties, BinaryAndUtf16) {
-  EXPECT_EQ(Load(Bytes("\x89PNG\r\n\x1A\n\0\0")), "13   Fehler Beim Laden der Parameter Datei");
-  EXPECT_EQ(Load(Bytes("\xFF\xFE#\0T\0R\0U\0E\0#\0\r\0\n\0")),
+  EXPECT_EQ(load(with(53, "3")), "380   Fehler Beim Laden der Parameter Datei");
+  // Binary garbage and UTF-16: the first line is not a truth value.
+  EXPECT_EQ(load(Bytes("\x89PNG\r\n\x1A\n\0\0")), "13   Fehler Beim Laden der Parameter Datei");
+  EXPECT_EQ(load(Bytes("\xFF\xFE#\0T\0R\0U\0E\0#\0\r\0\n\0")),
             "13   Fehler Beim Laden der Parameter Datei");
+  // A line of 2 MB is refused where it stands instead of being held; the
+  // lines before it are loaded.
+  settings.txtEll1a = "vorher";
+  EXPECT_EQ(load(with(20, "\"" + std::string(2'000'000, 'a') + "\"")),
+            "14   Fehler Beim Laden der Parameter Datei");
+  EXPECT_EQ(line, 21);
+  EXPECT_NE(what.find("länger als 1048576 Zeichen"), std::string::npos) << what;
+  EXPECT_EQ(settings.txtEll1a, "0");  // line 19 was assigned
 }
 
 // An ellipsoid or parameter file of garbage or with an overlong line loads
@@ -327,24 +235,28 @@ TEST(BadParameterFiles, GarbageAndOverlongLinesLoadNothing) {
 
 class BadShapefile : public ShapefileFixture {
  protected:
-  void Write(const Files& f) {
-    WriteBytes(srcStem + ".shp", f.shp);
-    WriteBytes(srcStem + ".shx", f.shx);
-  }
-  /// Runs and expects one message starting with `start`, no target left,
-  /// the source unchanged.
-  void ExpectRefused(const std::string& start) {
-    const Files before = Take(srcStem);
-    fe.messages.clear();
+  /// Runs on the damaged source `f` and expects the refusal: one message
+  /// (title Pelmo, no icon), "Die Datei <source>.<ext>" and `text`; no
+  /// target left, the source unchanged.
+  void ExpectRefused(const Files& f, const std::string& ext, const std::string& text) {
+    WriteSource(f);
+    fe = ShapeFrontEnd();
     EXPECT_FALSE(TransformShapeFile(session));
     ASSERT_EQ(fe.messages.size(), 1u);
-    EXPECT_EQ(fe.messages[0].text.rfind(start, 0), 0u) << fe.messages[0].text;
+    const ShownBox& m = fe.messages[0];
+    EXPECT_EQ(m.title, "Pelmo");
+    EXPECT_EQ(m.icon, MsgIcon::kNone);
+    EXPECT_EQ(m.text.rfind("Die Datei " + srcStem + "." + ext + "\r\n" + text, 0), 0u) << m.text;
     EXPECT_TRUE(TargetsGone());
-    EXPECT_TRUE(Take(srcStem) == before);
+    EXPECT_TRUE(Take(srcStem) == f) << "source changed";
+    EXPECT_EQ(fe.progressClosed, 1);
   }
-  static std::size_t Record(const Files& f, int i) {
-    return 2 * static_cast<std::size_t>(BigEndianAt(f.shx, 100 + 8 * (i - 1)));
+  /// The start of the message about record `i` of `f`.
+  static std::string RecordText(const Files& f, int i) {
+    return "ist beschädigt: Record " + std::to_string(i) + " (Byte " +
+           std::to_string(Record(f, i)) + "): ";
   }
+  static std::string Num(std::size_t n) { return std::to_string(n); }
 };
 
 // Main file or index cut at every field of the header (file code, the five
@@ -352,95 +264,110 @@ class BadShapefile : public ShapefileFixture {
 TEST_F(BadShapefile, TruncatedAtEveryHeaderField) {
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   const Files good = Take(srcStem);
-  for (const std::size_t cut : {0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 44, 52, 60, 68, 76, 84, 92, 99}) {
+  for (const int cut : {0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 44, 52, 60, 68, 76, 84, 92, 99}) {
     for (const bool index : {false, true}) {
       SCOPED_TRACE((index ? "shx cut at " : "shp cut at ") + std::to_string(cut));
       Files f = good;
-      (index ? f.shx : f.shp).resize(cut);
-      Write(f);
-      ExpectRefused("Die Datei " + srcStem + (index ? ".shx" : ".shp") +
-                    "\r\nist beschädigt: sie ist mit " + std::to_string(cut) +
-                    " Byte kürzer als der Dateikopf (100 Byte)");
+      (index ? f.shx : f.shp).resize(static_cast<std::size_t>(cut));
+      ExpectRefused(f, index ? "shx" : "shp",
+                    "ist beschädigt: sie ist mit " + std::to_string(cut) +
+                        " Byte kürzer als der Dateikopf (100 Byte)");
     }
   }
 }
 
-// Cut after the header, inside the records: the header's length no longer
-// fits the file.
-TEST_F(BadShapefile, TruncatedInsideTheRecords) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  const Files good = Take(srcStem);
-  for (const std::size_t cut : {100ul, 104ul, 150ul, good.shp.size() - 1}) {
-    SCOPED_TRACE(cut);
-    Files f = good;
-    f.shp.resize(cut);
-    Write(f);
-    ExpectRefused("Die Datei " + srcStem + ".shp\r\nist beschädigt: die Dateilänge im Dateikopf (" +
-                  std::to_string(good.shp.size()) + " Byte) ist größer als die Datei (" +
-                  std::to_string(cut) + " Byte)");
-  }
-}
-
-// An index whose header claims more entries than the file holds.
-TEST_F(BadShapefile, IndexLongerThanItsFile) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  Files f = Take(srcStem);
-  PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2 + 4 * 10));
-  Write(f);
-  ExpectRefused("Die Datei " + srcStem + ".shx\r\nist beschädigt: die Dateilänge im Dateikopf (" +
-                std::to_string(f.shx.size() + 80) + " Byte) ist größer als die Datei (" +
-                std::to_string(f.shx.size()) + " Byte)");
-}
-
-// An index with more entries than the main file has records: the extra
-// entry points beyond the main file.
-TEST_F(BadShapefile, IndexWithMoreEntriesThanRecords) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  Files f = Take(srcStem);
-  f.shx += f.shx.substr(f.shx.size() - 8);  // the last entry once more ...
-  PutBigEndian(f.shx, f.shx.size() - 8, static_cast<std::int32_t>(f.shp.size() / 2));  // ... at the end
-  PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2));
-  Write(f);
-  ExpectRefused("Die Datei " + srcStem + ".shx\r\nist beschädigt: Record 7 liegt laut Index bei Byte " +
-                std::to_string(f.shp.size()) + ", außerhalb der Datei " + srcStem + ".shp");
-}
-
-// Every index offset pointing into the header, at each of its fields.
-TEST_F(BadShapefile, OffsetsIntoTheHeader) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  for (const std::int32_t words : {0, 2, 12, 18, 49}) {
-    SCOPED_TRACE(words);
+// Damaged headers, index entries, records and counts, each refused before
+// anything of the damage is read or allocated. `damage` returns the message
+// after its first line.
+TEST_F(BadShapefile, DamagedFields) {
+  const std::string shp = srcStem + ".shp";
+  const struct {
+    const char* name;
+    int type;
+    const char* ext;  // of the file the message names
+    std::function<std::string(Files&)> damage;
+  } cases[] = {
+      {"main file cut in its last record", SHPT_POLYGON, "shp", [](Files& f) {
+         f.shp.pop_back();
+         return "ist beschädigt: die Dateilänge im Dateikopf (" + Num(f.shp.size() + 1) +
+                " Byte) ist größer als die Datei (" + Num(f.shp.size()) + " Byte)"; }},
+      {"index longer than its file", SHPT_POINT, "shx", [](Files& f) {
+         PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2 + 40));
+         return "ist beschädigt: die Dateilänge im Dateikopf (" + Num(f.shx.size() + 80) +
+                " Byte) ist größer als die Datei (" + Num(f.shx.size()) + " Byte)"; }},
+      {"index length below its header", SHPT_POLYGON, "shx", [](Files& f) {
+         PutBigEndian(f.shx, 24, 10);
+         return std::string("ist beschädigt: die Dateilänge im Dateikopf (20 Byte) ist kleiner "
+                            "als der Dateikopf (100 Byte)"); }},
+      {"main file length of 2 GiB", SHPT_POLYGON, "shp", [](Files& f) {
+         PutBigEndian(f.shp, 24, 0x40000000);
+         return std::string("ist laut Dateikopf 2147483648 Byte lang: Dateien ab 2 GiB werden "
+                            "nicht unterstützt"); }},
+      {"index length not whole entries", SHPT_POLYGON, "shx", [](Files& f) {
+         f.shx += std::string(4, '\0');
+         PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2));
+         return "ist beschädigt: die Dateilänge im Dateikopf (" + Num(f.shx.size()) +
+                " Byte) ergibt keine ganze Zahl von Indexeinträgen"; }},
+      {"index with more entries than records", SHPT_POINT, "shx", [&](Files& f) {
+         f.shx += f.shx.substr(f.shx.size() - 8);  // the last entry once more, at the end
+         PutBigEndian(f.shx, f.shx.size() - 8, static_cast<std::int32_t>(f.shp.size() / 2));
+         PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2));
+         return "ist beschädigt: Record 7 liegt laut Index bei Byte " + Num(f.shp.size()) +
+                ", außerhalb der Datei " + shp; }},
+      {"offset into the header", SHPT_POLYGON, "shx", [&](Files& f) {
+         PutBigEndian(f.shx, 108, 49);
+         return "ist beschädigt: Record 2 liegt laut Index bei Byte 98, im Dateikopf der Datei " +
+                shp; }},
+      {"negative offset", SHPT_POLYGON, "shx", [](Files& f) {
+         PutBigEndian(f.shx, 116, -5);
+         return std::string("ist beschädigt: der Indexeintrag von Record 3 enthält die ungültige "
+                            "Position -5"); }},
+      {"offset of 2 GiB", SHPT_POLYGON, "shx", [](Files& f) {
+         PutBigEndian(f.shx, 124, 0x40000000);
+         return std::string("verweist mit Record 4 auf Byte 2147483648: Dateien ab 2 GiB werden "
+                            "nicht unterstützt"); }},
+      {"record beyond the end of the file", SHPT_POLYGON, "shp", [](Files& f) {
+         PutBigEndian(f.shp, Record(f, 4) + 4, 100000);
+         return RecordText(f, 4) + "der Record ist laut Recordkopf 200008 Byte lang und reicht " +
+                "über das Dateiende (" + Num(f.shp.size()) + " Byte) hinaus"; }},
+      {"record too short for a shape type", SHPT_POLYGON, "shp", [](Files& f) {
+         PutBigEndian(f.shp, Record(f, 2) + 4, 0);
+         return RecordText(f, 2) + "der Record ist mit 8 Byte zu kurz für einen Shapetyp"; }},
+      {"polygon record too short", SHPT_POLYGON, "shp", [](Files& f) {
+         PutBigEndian(f.shp, Record(f, 4) + 4, 10);
+         return RecordText(f, 4) + "der Record ist mit 28 Byte zu kurz für eine Linie oder " +
+                "Fläche (mindestens 52 Byte)"; }},
+      {"point record too short", SHPT_POINT, "shp", [](Files& f) {
+         PutBigEndian(f.shp, Record(f, 4) + 4, 2);
+         return RecordText(f, 4) + "der Record ist mit 12 Byte zu kurz für einen Punkt " +
+                "(28 Byte)"; }},
+      {"negative NumParts", SHPT_ARC, "shp", [](Files& f) {
+         PutLittleEndian(f.shp, Record(f, 1) + 44, INT_MIN);
+         return RecordText(f, 1) + "negative Anzahl: NumParts -2147483648, NumPoints 7"; }},
+      {"negative NumPoints", SHPT_POLYGON, "shp", [](Files& f) {
+         PutLittleEndian(f.shp, Record(f, 1) + 48, -7);
+         return RecordText(f, 1) + "negative Anzahl: NumParts 2, NumPoints -7"; }},
+      {"huge NumParts", SHPT_POLYGON, "shp", [](Files& f) {
+         PutLittleEndian(f.shp, Record(f, 4) + 44, INT_MAX);
+         return RecordText(f, 4) + "NumParts 2147483647 und NumPoints 19 passen nicht in den " +
+                "Record (" + Num(8 + 2 * BigEndianAt(f.shp, Record(f, 4) + 4)) + " Byte)"; }},
+      {"huge NumPoints", SHPT_ARC, "shp", [](Files& f) {
+         PutLittleEndian(f.shp, Record(f, 3) + 48, INT_MAX);
+         return RecordText(f, 3) + "NumParts 1 und NumPoints 2147483647 passen nicht in den " +
+                "Record (" + Num(8 + 2 * BigEndianAt(f.shp, Record(f, 3) + 4)) + " Byte)"; }},
+      {"part start beyond the points", SHPT_POLYGON, "shp", [](Files& f) {
+         PutLittleEndian(f.shp, Record(f, 4) + 56, 500);
+         return RecordText(f, 4) + "Teil 2 beginnt bei Punkt 500, der Record hat aber 19 " +
+                "Punkte"; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteShapefile(srcStem, c.type, c.type == SHPT_POINT ? PointShapes()
+                                    : c.type == SHPT_ARC ? PolyLineShapes()
+                                                         : PolygonShapes());
     Files f = Take(srcStem);
-    PutBigEndian(f.shx, 100, words);
-    Write(f);
-    ExpectRefused("Die Datei " + srcStem + ".shx\r\nist beschädigt: Record 1 liegt laut Index bei Byte " +
-                  std::to_string(2 * words) + ", im Dateikopf der Datei " + srcStem + ".shp");
-  }
-}
-
-// NumPoints of 2^31 - 1 in a PolyLine record: the points would lie far
-// beyond the record; refused before anything is read or allocated.
-TEST_F(BadShapefile, HugeNumPoints) {
-  WriteShapefile(srcStem, SHPT_ARC, PolyLineShapes());
-  Files f = Take(srcStem);
-  PutLittleEndian(f.shp, Record(f, 3) + 48, 0x7FFFFFFF);
-  Write(f);
-  ExpectRefused("Die Datei " + srcStem + ".shp\r\nist beschädigt: Record 3 (Byte " +
-                std::to_string(Record(f, 3)) +
-                "): NumParts 1 und NumPoints 2147483647 passen nicht in den Record (" +
-                std::to_string(8 + 2 * BigEndianAt(f.shp, Record(f, 3) + 4)) + " Byte)");
-}
-
-// Negative counts in a PolyLine file (the polygon cases live in
-// test_shapefile_errors.cpp).
-TEST_F(BadShapefile, NegativeCountsInAPolyLine) {
-  WriteShapefile(srcStem, SHPT_ARC, PolyLineShapes());
-  for (const int field : {44, 48}) {
-    SCOPED_TRACE(field);
-    Files f = Take(srcStem);
-    PutLittleEndian(f.shp, Record(f, 1) + field, -2147483647 - 1);
-    Write(f);
-    ExpectRefused("Die Datei " + srcStem + ".shp\r\nist beschädigt: Record 1 (Byte 100): negative Anzahl");
+    const std::string text = c.damage(f);
+    ExpectRefused(f, c.ext, text);
   }
 }
 
@@ -454,7 +381,7 @@ TEST_F(BadShapefile, PartIndicesOutOfOrderAreCopiedUnchanged) {
   PutLittleEndian(f.shp, parts, 5);
   PutLittleEndian(f.shp, parts + 4, 0);
   PutLittleEndian(f.shp, parts + 8, 5);
-  Write(f);
+  WriteSource(f);
   EXPECT_TRUE(TransformShapeFile(session));
   EXPECT_TRUE(fe.messages.empty());
   const std::string out = ReadBytes(dstStem + ".shp");
@@ -466,88 +393,91 @@ TEST_F(BadShapefile, PartIndicesOutOfOrderAreCopiedUnchanged) {
   EXPECT_EQ(Vertex(x, y), oracle(kCentreE, kCentreN));
 }
 
-// Shape type 0 in the header of a file with records: not a supported type;
-// the message comes once and no target remains. Without records the file is
-// copied with its header box and no message.
-TEST_F(BadShapefile, ShapeTypeZeroInTheHeader) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  Files f = Take(srcStem);
-  PutLittleEndian(f.shp, 32, 0);
-  Write(f);
-  EXPECT_FALSE(TransformShapeFile(session));
-  ASSERT_EQ(fe.messages.size(), 1u);
-  EXPECT_EQ(fe.messages[0].text, "Shapetyp 0 wird nicht unterstützt");
-  EXPECT_EQ(fe.messages[0].title, "");
-  EXPECT_TRUE(TargetsGone());
-
-  fe.messages.clear();
-  WriteShapefile(srcStem, SHPT_POINT, {});
-  f = Take(srcStem);
-  PutLittleEndian(f.shp, 32, 0);
-  Write(f);
-  EXPECT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(ReadBytes(dstStem + ".shp").size(), 100u);
+// A type other than Point, PolyLine and Polygon, shape type 0 in the header
+// included: with records the message comes once, no target remains and the
+// log lines stay; without records the file is copied with its header box
+// and no message.
+TEST_F(BadShapefile, UnsupportedShapeTypes) {
+  const struct {
+    const char* name;
+    int type;  // in the header
+    std::vector<TestShape> shapes;
+  } cases[] = {
+      {"MultiPoint", SHPT_MULTIPOINT,
+       std::vector<TestShape>(3, {SHPT_MULTIPOINT, {{{kCentreE, kCentreN}, {kCentreE, 0}}}})},
+      {"PointZ", SHPT_POINTZ, std::vector<TestShape>(2, {SHPT_POINTZ, {{{kCentreE, kCentreN}}}})},
+      {"type 0 in the header", 0, PointShapes()},
+      {"MultiPoint without records", SHPT_MULTIPOINT, {}},
+      {"type 0 in the header without records", 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* ext : {".shp", ".shx", ".dbf"}) fs::remove(dstStem + ext);
+    WriteShapefile(srcStem, c.type == 0 ? SHPT_POINT : c.type, c.shapes);
+    Files f = Take(srcStem);
+    PutLittleEndian(f.shp, 32, c.type);
+    WriteSource(f);
+    fe = ShapeFrontEnd();
+    const bool done = TransformShapeFile(session);
+    EXPECT_TRUE(Take(srcStem) == f);
+    EXPECT_EQ(fe.progressClosed, 1);
+    if (c.shapes.empty()) {
+      EXPECT_TRUE(done);
+      EXPECT_TRUE(fe.messages.empty());
+      ExpectTransformed(srcStem, dstStem, session);
+      continue;
+    }
+    EXPECT_FALSE(done);
+    ASSERT_EQ(fe.messages.size(), 1u);
+    EXPECT_EQ(fe.messages[0].text, "Shapetyp " + Num(c.type) + " wird nicht unterstützt");
+    EXPECT_EQ(fe.messages[0].title, "");
+    EXPECT_EQ(fe.messages[0].icon, MsgIcon::kNone);
+    EXPECT_TRUE(TargetsGone());
+    EXPECT_EQ(session.settings.txtDateien, ExpectedLog(c.type, f.shp.size(), c.shapes.size()));
+  }
 }
 
-// A record whose own shape type has another layout than the file's: read
-// with the file's layout it would come out half transformed (a polyline's
-// box corner taken for a point, its vertices copied), so it is refused.
+// A record whose own shape type has another layout than the file's (a
+// record marked PolyLine in a Point file): read with the file's layout it
+// would come out half transformed, so it is refused.
 // PolyLine and Polygon records share their layout and pass in either file.
 TEST_F(BadShapefile, RecordOfAnotherShapeType) {
   WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  WriteShapefile(dstStem, SHPT_ARC, PolyLineShapes());
   Files f = Take(srcStem);
-  const Files lines = Take(dstStem);
-  fs::remove(dstStem + ".shp"), fs::remove(dstStem + ".shx"), fs::remove(dstStem + ".dbf");
-  // Record 2 of the point file becomes the first polyline record.
-  const std::size_t r = Record(f, 2);
-  const std::size_t polyLine = Record(lines, 1);
-  const std::size_t length = 8 + 2 * static_cast<std::size_t>(BigEndianAt(lines.shp, polyLine + 4));
-  const std::size_t tail = r + 28;
-  f.shp = f.shp.substr(0, r + 4) + lines.shp.substr(polyLine + 4, length - 4) + f.shp.substr(tail);
-  const auto grow = static_cast<std::int32_t>((length - 28) / 2);
-  PutBigEndian(f.shp, 24, BigEndianAt(f.shp, 24) + grow);
-  for (int i = 3; i <= 6; ++i) {
-    PutBigEndian(f.shx, 100 + 8 * (i - 1), BigEndianAt(f.shx, 100 + 8 * (i - 1)) + grow);
-  }
-  PutBigEndian(f.shx, 100 + 8 * 1 + 4, static_cast<std::int32_t>((length - 8) / 2));
-  Write(f);
-  ASSERT_TRUE(ReadShapefile(srcStem).ok) << "shapelib reads the mixed file";
-  ExpectRefused("Die Datei " + srcStem + ".shp\r\nist beschädigt: Record 2 (Byte " +
-                std::to_string(r) + "): der Record hat den Shapetyp 3, die Datei den Shapetyp 1");
+  PutLittleEndian(f.shp, Record(f, 2) + 8, SHPT_ARC);
+  ExpectRefused(f, "shp",
+                RecordText(f, 2) + "der Record hat den Shapetyp 3, die Datei den Shapetyp 1");
 
-  // A PolyLine record in a Polygon file (and the reverse) is transformed.
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   f = Take(srcStem);
   PutLittleEndian(f.shp, Record(f, 1) + 8, SHPT_ARC);
-  Write(f);
+  WriteSource(f);
   fe.messages.clear();
   EXPECT_TRUE(TransformShapeFile(session));
   EXPECT_TRUE(fe.messages.empty());
   ExpectTransformed(srcStem, dstStem, session);
 }
 
-// A source attribute table that is a folder: refused before any target is
-// made.
-TEST_F(BadShapefile, SourceAttributeTableIsAFolder) {
+// An attribute table that is a folder: as source it is refused before any
+// target is made; as target, even an empty one, it is never replaced or
+// deleted and the run stops before it writes anything.
+TEST_F(BadShapefile, AttributeTableIsAFolder) {
+  const std::string folder = "\r\nist keine Datei, sondern ein Ordner";
   WriteShapefile(srcStem, SHPT_POINT, PointShapes());
   fs::remove(srcStem + ".dbf");
   fs::create_directory(srcStem + ".dbf");
   EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + srcStem + ".dbf\r\nist keine Datei, sondern ein Ordner");
+  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + srcStem + ".dbf" + folder);
   EXPECT_TRUE(TargetsGone());
   EXPECT_TRUE(fs::is_directory(srcStem + ".dbf"));
-}
 
-// A target attribute table that is a folder, even an empty one, is never
-// replaced or deleted; the run stops before it writes anything.
-TEST_F(BadShapefile, TargetAttributeTableIsAFolder) {
+  fe.messages.clear();
+  fs::remove(srcStem + ".dbf");
   WriteShapefile(srcStem, SHPT_POINT, PointShapes());
   fs::create_directory(dstStem + ".dbf");
   fe.answers = {true};
   EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + dstStem + ".dbf\r\nist keine Datei, sondern ein Ordner");
+  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + dstStem + ".dbf" + folder);
   EXPECT_TRUE(fe.questions.empty()) << "asked to overwrite a folder";
   EXPECT_TRUE(fs::is_directory(dstStem + ".dbf"));
   EXPECT_FALSE(fs::exists(dstStem + ".shp"));

@@ -1,21 +1,16 @@
-// Every file operation of a job refused in turn, through the job start as
-// the window and the batch tool run it: the n-th open, read, write, close,
-// copy or delete fails (iohook::Arm(n)) for n = 1, 2, ... until a run makes
-// fewer than n operations. For each n:
-//  - the user gets exactly one message and the job does not count as done;
-//  - the source is unchanged;
-//  - an ASCII target holds exactly the lines the message says it holds, and
-//    those are the first lines of the complete result;
-//  - a shapefile run leaves no target behind;
-//  - a failed properties save reports its error number.
-// The drivers' own sweeps (test_ascii_file.cpp, test_shapefile_errors.cpp)
-// call the drivers directly; these go through RunJob and the file formats'
-// commands.
+// Every file operation of a job (through the job start, as the window and
+// the batch tool run it) and of a properties file refused in turn. For
+// each: one message and no success, the source unchanged, an ASCII target
+// holding exactly the lines the message says (the first lines of the
+// complete result), no shapefile target left behind, a failed properties
+// save reporting its error number.
 #include <gtest/gtest.h>
 #include <shapefil.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "geotra/fileio.hpp"
@@ -29,14 +24,6 @@ namespace pelmo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// Disarms the hook however the test ends.
-struct HookGuard {
-  ~HookGuard() { iohook::Disarm(); }
-};
-
-/// Upper bound of the walks; each run here makes far fewer operations.
-constexpr long kMaxSteps = 200;
 
 /// The number of whole lines the ASCII message says the target keeps.
 long KeptLines(const std::string& message) {
@@ -52,153 +39,123 @@ long KeptLines(const std::string& message) {
 
 class AsciiFaults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TransformSettings& t = session.settings;
-    t.optASCII = true;
-    t.optSHP = false;
-    t.optSevPar = false;
-    t.optTranslation = true;
-    t.txtDX = "10";
-    t.txtDY = "20";
-    t.txtDH = "1";
-    t.txtQuelldatei = dir.File("quelle.txt");
-    t.txtZielDatei = dir.File("ziel.txt");
-    session.Touch();
-  }
+  void SetUp() override { UseAsciiTranslation(session, source, target); }
 
   TempFolder dir;
   RecordingFrontEnd fe;
   Session session{fe, ','};
+  const std::string source = dir.File("quelle.txt"), target = dir.File("ziel.txt");
 };
 
 TEST_F(AsciiFaults, EveryOperationOfAJob) {
-  HookGuard guard;
-  // Several read blocks and several write blocks; each line is distinct so
-  // that a line out of place would show.
-  std::string source, result;
-  constexpr int kLines = 8000;
-  for (int i = 0; i < kLines; ++i) {
-    source += std::to_string(i) + ".5 " + std::to_string(2 * i) + " 3\r\n";
+  // Several read and write blocks; distinct lines, so that a line out of
+  // place would show.
+  std::string input, result;
+  constexpr long kLines = 8000;
+  for (long i = 0; i < kLines; ++i) {
+    input += std::to_string(i) + ".5 " + std::to_string(2 * i) + " 3\r\n";
     result += std::to_string(i + 10) + ",5 " + std::to_string(2 * i + 20) + " 4\r\n";
   }
   const std::vector<std::string> resultLines = SplitCrLf(result);
-  const std::string& target = session.settings.txtZielDatei;
-
-  long steps = 0;
   std::vector<long> keptSeen;
-  for (long n = 1;; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    ASSERT_LT(n, kMaxSteps) << "the job never got through";
-    WriteBytes(session.settings.txtQuelldatei, source);
-    fs::remove(target);
-    fe.messages.clear();
-    fe.log.clear();
-    session.settings.txtDateien.clear();
-
-    iohook::Arm(n);
-    const JobOutcome outcome = RunJob(session);
-    const long count = iohook::Count();
-    iohook::Disarm();
-
-    EXPECT_EQ(ReadBytes(session.settings.txtQuelldatei), source) << "source changed";
-    EXPECT_NE(fe.log.find("vergangene Zeit in s "), std::string::npos) << "time not logged";
-    if (count < n) {
-      EXPECT_EQ(outcome, JobOutcome::kDone);
-      EXPECT_TRUE(fe.messages.empty());
-      EXPECT_TRUE(ReadBytes(target) == result);
-      steps = n - 1;
-      break;
-    }
-    EXPECT_EQ(outcome, JobOutcome::kFailed);
-    ASSERT_EQ(fe.messages.size(), 1u) << "a refused operation must be reported";
-    const std::string& msg = fe.messages[0].text;
-    EXPECT_EQ(fe.messages[0].title, "Pelmo");
-    EXPECT_NE(msg.find("Datei \""), std::string::npos) << "the file is not named: " << msg;
-    if (!fs::exists(target)) {
-      // Only when the source could not be opened or the target could not
-      // be created; the message names that file and says nothing of lines.
-      EXPECT_EQ(msg.find("Zieldatei"), std::string::npos) << msg;
-      EXPECT_TRUE(msg.find(target) != std::string::npos ||
-                  msg.find(session.settings.txtQuelldatei) != std::string::npos)
-          << msg;
-      continue;
-    }
-    const long kept = KeptLines(msg);
-    ASSERT_GE(kept, 0) << "the message does not say what the target holds: " << msg;
-    keptSeen.push_back(kept);
-    const std::string got = ReadBytes(target);
-    const std::vector<std::string> lines = SplitCrLf(got);
-    ASSERT_EQ(static_cast<long>(lines.size()), kept) << msg;
-    EXPECT_TRUE(got.empty() || got.ends_with("\r\n")) << "a piece of a line was left";
-    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), resultLines.begin()))
-        << "the kept lines are not the first lines of the result";
-  }
+  std::size_t openBefore = 0;
+  const long steps = ForEachFailingOperation(
+      [&] {
+        WriteBytes(source, input);
+        fs::remove(target);
+        fe.messages.clear();
+        fe.log.clear();
+        session.settings.txtDateien.clear();
+        openBefore = OpenFileCount();
+        return RunJob(session);
+      },
+      [&](JobOutcome outcome, bool complete) {
+        EXPECT_EQ(OpenFileCount(), openBefore) << "a file was left open";
+        EXPECT_EQ(ReadBytes(source), input) << "source changed";
+        EXPECT_NE(fe.log.find("vergangene Zeit in s "), std::string::npos) << "time not logged";
+        if (complete) {
+          EXPECT_EQ(outcome, JobOutcome::kDone);
+          EXPECT_TRUE(fe.messages.empty());
+          EXPECT_TRUE(ReadBytes(target) == result);
+          return;
+        }
+        EXPECT_EQ(outcome, JobOutcome::kFailed);
+        ASSERT_EQ(fe.messages.size(), 1u) << "a refused operation must be reported";
+        const std::string& msg = fe.messages[0].text;
+        EXPECT_EQ(fe.messages[0].title, "Pelmo");
+        EXPECT_NE(msg.find("Datei \""), std::string::npos) << "the file is not named: " << msg;
+        if (!fs::exists(target)) {
+          // The source could not be opened or the target not created: the
+          // message names that file and says nothing of lines.
+          EXPECT_EQ(msg.find("Zieldatei"), std::string::npos) << msg;
+          EXPECT_TRUE(msg.find(target) != std::string::npos ||
+                      msg.find(source) != std::string::npos)
+              << msg;
+          return;
+        }
+        const long kept = KeptLines(msg);
+        ASSERT_GE(kept, 0) << "the message does not say what the target holds: " << msg;
+        keptSeen.push_back(kept);
+        const std::string got = ReadBytes(target);
+        const std::vector<std::string> lines = SplitCrLf(got);
+        ASSERT_EQ(static_cast<long>(lines.size()), kept) << msg;
+        EXPECT_TRUE(got.empty() || got.ends_with("\r\n")) << "a piece of a line was left";
+        EXPECT_TRUE(std::equal(lines.begin(), lines.end(), resultLines.begin()))
+            << "the kept lines are not the first lines of the result";
+      });
   // Open source, open target, reads, writes of blocks, close of the target.
   EXPECT_GE(steps, 8);
   // Write failures lose their block; a failed close keeps every line.
   EXPECT_NE(std::find(keptSeen.begin(), keptSeen.end(), 0L), keptSeen.end());
-  EXPECT_NE(std::find(keptSeen.begin(), keptSeen.end(), static_cast<long>(kLines)), keptSeen.end());
+  EXPECT_NE(std::find(keptSeen.begin(), keptSeen.end(), kLines), keptSeen.end());
 }
 
-// A run that stops at a bad line after several write blocks: the message
-// names the line and says that the lines before it are kept.
 TEST_F(AsciiFaults, BadLineAfterSeveralBlocksKeepsEveryLineBeforeIt) {
-  std::string source;
-  for (int i = 0; i < 15000; ++i) source += "1 2 3\r\n";
-  source += "1 zwei 3\r\n4 5 6\r\n";
-  WriteBytes(session.settings.txtQuelldatei, source);
+  std::string input;
+  for (int i = 0; i < 15000; ++i) input += "1 2 3\r\n";
+  WriteBytes(source, input + "1 zwei 3\r\n4 5 6\r\n");
   EXPECT_EQ(RunJob(session), JobOutcome::kFailed);
-  const std::string msg = fe.OnlyMessage();
-  EXPECT_EQ(msg,
+  EXPECT_EQ(fe.OnlyMessage(),
             "Typen unverträglich\r\nZeile 15001: 1 zwei 3\r\n"
             "Die Zieldatei enthält die Zeilen 1 bis 15000.");
-  EXPECT_EQ(SplitCrLf(ReadBytes(session.settings.txtZielDatei)).size(), 15000u);
+  EXPECT_EQ(SplitCrLf(ReadBytes(target)).size(), 15000u);
+  EXPECT_EQ(session.settings.txtDateien.rfind("vergangene Zeit in s ", 0), 0u);
 }
 
 // ---------------------------------------------------------------- shapefile
 
 class ShapeJobFaults : public ShapefileFixture {
  protected:
-  /// Walks every operation of a job on the shapefile `type`/`shapes`
-  /// without older targets; returns the number of operations of a full run.
+  /// Walks every operation of a job on a new shapefile `type`/`shapes`;
+  /// returns the number of operations of a full run.
   long Walk(int type, const std::vector<TestShape>& shapes) {
-    HookGuard guard;
     WriteShapefile(srcStem, type, shapes);
     const Files source = Take(srcStem);
-    for (long n = 1; n < kMaxSteps; ++n) {
-      SCOPED_TRACE("operation " + std::to_string(n));
-      fe.messages.clear();
-      fe.log.clear();
-      session.settings.txtDateien.clear();
-
-      iohook::Arm(n);
-      const JobOutcome outcome = RunJob(session);
-      const long count = iohook::Count();
-      iohook::Disarm();
-
-      EXPECT_TRUE(Take(srcStem) == source) << "source changed";
-      EXPECT_NE(fe.log.find("vergangene Zeit in s "), std::string::npos) << "time not logged";
-      if (outcome == JobOutcome::kDone) {
-        // Only a refused close of a source, which loses nothing, lets a run
-        // through; its result must then be complete.
-        EXPECT_TRUE(fe.messages.empty());
-        ExpectTransformed(srcStem, dstStem, session);
-        for (const char* ext : {".shp", ".shx", ".dbf"}) fs::remove(dstStem + ext);
-      } else {
-        EXPECT_EQ(outcome, JobOutcome::kFailed);
-        EXPECT_EQ(fe.messages.size(), 1u) << "a refused operation must be reported";
-        const std::string text = fe.messages.empty() ? "" : fe.messages[0].text;
-        EXPECT_EQ(fe.messages.empty() ? "" : fe.messages[0].title, "Pelmo");
-        EXPECT_EQ(text.rfind("Die Datei ", 0), 0u) << text;
-        EXPECT_TRUE(TargetsGone()) << "a target was left behind: " << text;
-      }
-      if (count < n) {
-        EXPECT_EQ(outcome, JobOutcome::kDone);
-        return n - 1;
-      }
-    }
-    ADD_FAILURE() << "the job never got through";
-    return 0;
+    return ForEachFailingOperation(
+        [&] {
+          fe.messages.clear();
+          fe.log.clear();
+          session.settings.txtDateien.clear();
+          return RunJob(session);
+        },
+        [&](JobOutcome outcome, bool complete) {
+          EXPECT_TRUE(Take(srcStem) == source) << "source changed";
+          EXPECT_NE(fe.log.find("vergangene Zeit in s "), std::string::npos) << "time not logged";
+          EXPECT_TRUE(!complete || outcome == JobOutcome::kDone);
+          if (outcome == JobOutcome::kDone) {
+            // Only a refused close of a source, which loses nothing, lets a
+            // run through; its result must then be complete.
+            EXPECT_TRUE(fe.messages.empty());
+            ExpectTransformed(srcStem, dstStem, session);
+            for (const char* ext : {".shp", ".shx", ".dbf"}) fs::remove(dstStem + ext);
+            return;
+          }
+          EXPECT_EQ(outcome, JobOutcome::kFailed);
+          ASSERT_EQ(fe.messages.size(), 1u) << "a refused operation must be reported";
+          EXPECT_EQ(fe.messages[0].title, "Pelmo");
+          EXPECT_EQ(fe.messages[0].text.rfind("Die Datei ", 0), 0u) << fe.messages[0].text;
+          EXPECT_TRUE(TargetsGone()) << "a target was left behind: " << fe.messages[0].text;
+        });
   }
 };
 
@@ -224,105 +181,65 @@ void Configure(TransformSettings& s, OptionTable& d) {
   d[opt::kGKBM] = "12";
 }
 
-TEST(PropertiesFaults, EverySaveOperation) {
-  HookGuard guard;
+TEST(PropertiesFaults, EverySaveAndLoadOperation) {
   TempFolder dir;
   const std::string path = dir.File("einstellungen.par");
-  TransformSettings s;
-  OptionTable d = DefaultOptionValues(',');
-  Configure(s, d);
+  TransformSettings saved, s;
+  OptionTable savedDialog = DefaultOptionValues(','), d;
+  Configure(saved, savedDialog);
   std::vector<int> numbers;
-  for (long n = 1;; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    ASSERT_LT(n, kMaxSteps);
-    std::error_code ec;
-    fs::remove(path, ec);
-    iohook::Arm(n);
-    int number = 0;
-    try {
-      SaveProperties(path, s, d);
-    } catch (const PropertiesError& e) {
-      number = e.number();
-      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
-    }
-    const long count = iohook::Count();
-    iohook::Disarm();
-    if (count < n) {
-      EXPECT_EQ(number, 0);
-      TransformSettings back;
-      OptionTable backDialog = DefaultOptionValues('.');
-      LoadProperties(path, back, backDialog);
-      EXPECT_EQ(back.txtBezEll1, s.txtBezEll1);
-      EXPECT_EQ(backDialog, d);
-      break;
-    }
-    ASSERT_NE(number, 0) << "a refused operation was not reported";
-    numbers.push_back(number);
-    EXPECT_EQ(PropertiesErrorMessage(number, true),
-              std::to_string(number) + "   Fehler Beim Speichern der Parameter Datei");
-  }
+  ForEachFailingOperation(
+      [&] {
+        std::error_code ec;
+        fs::remove(path, ec);
+        try {
+          SaveProperties(path, saved, savedDialog);
+        } catch (const PropertiesError& e) {
+          EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+          return e.number();
+        }
+        return 0;
+      },
+      [&](int number, bool complete) {
+        if (complete) {
+          EXPECT_EQ(number, 0);
+          return;
+        }
+        ASSERT_NE(number, 0) << "a refused operation was not reported";
+        numbers.push_back(number);
+        EXPECT_EQ(PropertiesErrorMessage(number, true),
+                  std::to_string(number) + "   Fehler Beim Speichern der Parameter Datei");
+      });
   // Open refused (permission), write refused (disk full), close refused
   // (I/O error): the user sees each with its number.
   EXPECT_EQ(numbers, (std::vector<int>{70, 61, 57}));
-}
 
-TEST(PropertiesFaults, EveryLoadOperationKeepsWhatWasRead) {
-  HookGuard guard;
-  TempFolder dir;
-  const std::string path = dir.File("einstellungen.par");
-  TransformSettings saved;
-  OptionTable savedDialog = DefaultOptionValues(',');
-  Configure(saved, savedDialog);
-  SaveProperties(path, saved, savedDialog);
   const std::string bytes = ReadBytes(path);
-  for (long n = 1;; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    ASSERT_LT(n, kMaxSteps);
-    TransformSettings s;
-    OptionTable d = DefaultOptionValues('.');
-    iohook::Arm(n);
-    int number = 0, line = 0;
-    try {
-      LoadProperties(path, s, d);
-    } catch (const PropertiesError& e) {
-      number = e.number();
-      line = e.line();
-    }
-    const long count = iohook::Count();
-    iohook::Disarm();
-    EXPECT_EQ(ReadBytes(path), bytes);
-    if (count < n) {
-      EXPECT_EQ(number, 0);
-      EXPECT_EQ(d, savedDialog);
-      break;
-    }
-    EXPECT_TRUE(number == 70 || number == 57) << number;
-    // The lines before the one the read failed at are assigned, no other.
-    EXPECT_EQ(s.optASCII, line > 2) << "line " << line;
-    EXPECT_EQ(s.txtPAR, line > 0 ? path : "no loaded Properties");
-  }
-}
-
-TEST(ParameterFileFaults, EveryReadOperationChangesNothing) {
-  HookGuard guard;
-  const std::string path = std::string(PELMO_SOURCE_DIR) + "/data/DHDN_to_ETRS89_EPSG1776.7pr";
-  for (long n = 1;; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    ASSERT_LT(n, kMaxSteps);
-    TransformSettings s;
-    iohook::Arm(n);
-    const bool loaded = LoadSevenParFile(path, s, 1, ',');
-    const long count = iohook::Count();
-    iohook::Disarm();
-    if (count < n) {
-      EXPECT_TRUE(loaded);
-      EXPECT_EQ(s.txtP1, "598,1");
-      break;
-    }
-    EXPECT_FALSE(loaded);
-    EXPECT_EQ(s.txtP1, "0");
-    EXPECT_EQ(s.txtsevenParSys, "no Transformation");
-  }
+  ForEachFailingOperation(
+      [&] {
+        s = TransformSettings();
+        d = DefaultOptionValues('.');
+        try {
+          LoadProperties(path, s, d);
+        } catch (const PropertiesError& e) {
+          return std::pair(e.number(), e.line());
+        }
+        return std::pair(0, 0);
+      },
+      [&](std::pair<int, int> failure, bool complete) {
+        const auto [number, line] = failure;
+        EXPECT_EQ(ReadBytes(path), bytes);
+        if (complete) {
+          EXPECT_EQ(number, 0);
+          EXPECT_EQ(s.txtBezEll1, saved.txtBezEll1);
+          EXPECT_EQ(d, savedDialog);
+          return;
+        }
+        EXPECT_TRUE(number == 70 || number == 57) << number;
+        // The lines before the one the read failed at are assigned, no other.
+        EXPECT_EQ(s.optASCII, line > 2) << "line " << line;
+        EXPECT_EQ(s.txtPAR, line > 0 ? path : "no loaded Properties");
+      });
 }
 
 }  // namespace

@@ -6,9 +6,7 @@
 #include <proj.h>
 #include <shapefil.h>
 
-#include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,60 +21,50 @@ namespace {
 using ShapefileTransform = ShapefileFixture;
 using ShapefileProgress = ShapefileFixture;
 
-TEST_F(ShapefileTransform, PolygonsWithPartsEmptyAndNullRecords) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  const Files before = Take(srcStem);
-  session.settings.txtDateien = "alter Inhalt";
+// Each type with null records and records without vertices; the point file
+// named by its .dbf into a target named by ".SHX" (any extension names the
+// shapefile).
+TEST_F(ShapefileTransform, PointPolyLineAndPolygonFiles) {
+  const struct {
+    const char* name;
+    int type;
+    std::vector<TestShape> shapes;
+    int withoutVertices;  // record (1-based) given a box of its own, or 0
+    const char *srcExt, *dstExt;
+  } cases[] = {
+      {"Polygon", SHPT_POLYGON, PolygonShapes(), 2, ".shp", ".shp"},
+      {"PolyLine", SHPT_ARC, PolyLineShapes(), 4, ".shp", ".shp"},
+      {"Point", SHPT_POINT, PointShapes(), 0, ".dbf", ".SHX"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteShapefile(srcStem, c.type, c.shapes);
+    Files before = Take(srcStem);
+    if (c.withoutVertices > 0) {
+      const double box[4] = {kCentreE + 10, kCentreN - 20, kCentreE + 30, kCentreN + 40};
+      std::memcpy(before.shp.data() + Record(before, c.withoutVertices) + 12, box, sizeof box);
+      WriteSource(before);
+    }
+    fe = ShapeFrontEnd();
+    session.settings.txtDateien = "alter Inhalt";
+    session.settings.txtQuelldatei = srcStem + c.srcExt;
+    session.settings.txtZielDatei = dstStem + c.dstExt;
+    EXPECT_TRUE(TransformShapeFile(session));
 
-  EXPECT_TRUE(TransformShapeFile(session));
-
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_TRUE(fe.questions.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(5, before.shp.size(), 4));
-  EXPECT_EQ(fe.log, session.settings.txtDateien);
-  EXPECT_EQ(fe.progressOpened, 1);
-  EXPECT_EQ(fe.progressClosed, 1);
-  ExpectTransformed(srcStem, dstStem, session);
-  EXPECT_TRUE(Take(srcStem) == before) << "source changed";
-}
-
-TEST_F(ShapefileTransform, PolyLines) {
-  WriteShapefile(srcStem, SHPT_ARC, PolyLineShapes());
-  {
-    // The last record has no vertices; give it a box of its own.
-    std::string shp = ReadBytes(srcStem + ".shp");
-    const std::string shx = ReadBytes(srcStem + ".shx");
-    const auto R = 2 * static_cast<std::size_t>(BigEndianAt(shx, 100 + 8 * 3));
-    const double box[4] = {kCentreE + 10, kCentreN - 20, kCentreE + 30, kCentreN + 40};
-    std::memcpy(shp.data() + R + 12, box, sizeof box);
-    WriteBytes(srcStem + ".shp", shp);
+    EXPECT_TRUE(fe.messages.empty());
+    EXPECT_TRUE(fe.questions.empty());
+    EXPECT_EQ(session.settings.txtDateien, ExpectedLog(c.type, before.shp.size(), c.shapes.size()));
+    EXPECT_EQ(fe.log, session.settings.txtDateien);
+    EXPECT_EQ(fe.progressOpened, 1);
+    EXPECT_EQ(fe.progressClosed, 1);
+    ExpectTransformed(srcStem, dstStem, session);
+    EXPECT_TRUE(Take(srcStem) == before) << "source changed";
+    // One event pass per point; the null record is not a point.
+    if (c.type == SHPT_POINT) {
+      EXPECT_EQ(fe.eventPasses, 5);
+    }
+    for (const char* ext : {".shp", ".shx", ".dbf"}) std::filesystem::remove(dstStem + ext);
   }
-  const Files before = Take(srcStem);
-  EXPECT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(3, before.shp.size(), 4));
-  ExpectTransformed(srcStem, dstStem, session);
-  EXPECT_TRUE(Take(srcStem) == before);
-}
-
-TEST_F(ShapefileTransform, PointsWithNullRecord) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  const Files before = Take(srcStem);
-  EXPECT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(1, before.shp.size(), 6));
-  ExpectTransformed(srcStem, dstStem, session);
-  EXPECT_TRUE(Take(srcStem) == before);
-  // One event pass per point; the null record is not a point.
-  EXPECT_EQ(fe.eventPasses, 5);
-}
-
-TEST_F(ShapefileTransform, AnyExtensionNamesTheShapefile) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
-  session.settings.txtQuelldatei = srcStem + ".dbf";
-  session.settings.txtZielDatei = dstStem + ".SHX";
-  EXPECT_TRUE(TransformShapeFile(session));
-  ExpectTransformed(srcStem, dstStem, session);
 }
 
 // GK-Germ on Bessel into UTM zone 33 on GRS80 with the DHDN parameters:
@@ -121,18 +109,10 @@ TEST_F(ShapefileTransform, DhdnGaussKruegerToUtmAgreesWithProj) {
 // Krovak output is rotated against the Gauss-Krueger grid and negated: boxes
 // made from the two transformed corners would not enclose the shapes.
 TEST_F(ShapefileTransform, KrovakBoxesEncloseTheirShapes) {
+  // Two rhombi and a flat ellipse.
   const std::vector<TestShape> shapes = {
-      {SHPT_POLYGON,
-       {{{kCentreE - 30000, kCentreN},
-         {kCentreE, kCentreN + 30000},
-         {kCentreE + 30000, kCentreN},
-         {kCentreE, kCentreN - 30000},
-         {kCentreE - 30000, kCentreN}}}},
-      {SHPT_POLYGON,
-       {{{kCentreE - 50000, kCentreN - 40000},
-         {kCentreE - 49000, kCentreN + 40000},
-         {kCentreE + 50000, kCentreN + 41000},
-         {kCentreE - 50000, kCentreN - 40000}}}},
+      {SHPT_POLYGON, {Ring(kCentreE, kCentreN, 30000, 30000, 4)}},
+      {SHPT_POLYGON, {Ring(kCentreE - 10000, kCentreN, 50000, 40000, 4)}},
       {SHPT_POLYGON, {Ring(kCentreE + 20000, kCentreN - 20000, 10000, 3000, 16)}},
   };
   WriteShapefile(srcStem, SHPT_POLYGON, shapes);
@@ -177,9 +157,9 @@ TEST_F(ShapefileTransform, KrovakInputWithZeroBoxes) {
                   {SHPT_POLYGON, {}},
                   {SHPT_NULL, {}},
                   {SHPT_POLYGON, {Ring(e + 20000, n - 8000, 1000, 1000, 5)}}});
+  WriteShapefile(dir.File("leer"), SHPT_POLYGON, {});
   UseKrovakToGk(session);
   ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
   ExpectTransformed(srcStem, dstStem, session);
   const ReadFile dst = ReadShapefile(dstStem);
   ASSERT_EQ(dst.shapes.size(), 4u);
@@ -187,7 +167,6 @@ TEST_F(ShapefileTransform, KrovakInputWithZeroBoxes) {
   EXPECT_EQ(dst.shapes[1].ymax, 0);
   EXPECT_GT(dst.shapes[0].xmin, 5400000);  // GK easting with meridian index 5
 
-  WriteShapefile(dir.File("leer"), SHPT_POLYGON, {});
   session.settings.txtQuelldatei = dir.File("leer.shp");
   session.settings.txtZielDatei = dir.File("leer_gk.shp");
   ASSERT_TRUE(TransformShapeFile(session));
@@ -199,12 +178,11 @@ TEST_F(ShapefileTransform, KrovakInputWithZeroBoxes) {
 // corners (in order), the index is copied, the .dbf too.
 TEST_F(ShapefileTransform, NoRecords) {
   WriteShapefile(srcStem, SHPT_POLYGON, {});
-  for (const char* ext : {".shp", ".shx"}) {
-    std::string bytes = ReadBytes(srcStem + ext);
-    const double box[4] = {kCentreE - 1000, kCentreN - 2000, kCentreE + 3000, kCentreN + 4000};
-    std::memcpy(bytes.data() + 36, box, sizeof box);
-    WriteBytes(srcStem + ext, bytes);
-  }
+  Files f = Take(srcStem);
+  const double box[4] = {kCentreE - 1000, kCentreN - 2000, kCentreE + 3000, kCentreN + 4000};
+  std::memcpy(f.shp.data() + 36, box, sizeof box);
+  std::memcpy(f.shx.data() + 36, box, sizeof box);
+  WriteSource(f);
   UseGkToKrovak(session);
   ASSERT_TRUE(TransformShapeFile(session));
   EXPECT_TRUE(fe.messages.empty());
@@ -223,21 +201,7 @@ TEST_F(ShapefileTransform, LargeRecordAndRewrittenRecord) {
   std::vector<TestShape> shapes = PolygonShapes();
   shapes.push_back({SHPT_POLYGON, {Ring(kCentreE, kCentreN, 20000, 15000, 150000)}});
   WriteShapefile(srcStem, SHPT_POLYGON, shapes);
-  {
-    SHPHandle h = SHPOpen(srcStem.c_str(), "rb+");
-    ASSERT_NE(h, nullptr);
-    const Part ring = Ring(kCentreE + 100, kCentreN + 100, 5000, 5000, 40);
-    std::vector<double> xs, ys;
-    for (const Vertex& v : ring) {
-      xs.push_back(v.first);
-      ys.push_back(v.second);
-    }
-    SHPObject* o = SHPCreateSimpleObject(SHPT_POLYGON, static_cast<int>(xs.size()), xs.data(),
-                                         ys.data(), nullptr);
-    ASSERT_EQ(SHPWriteObject(h, 0, o), 0);
-    SHPDestroyObject(o);
-    SHPClose(h);
-  }
+  RewriteFirstRecord(srcStem, Ring(kCentreE + 100, kCentreN + 100, 5000, 5000, 40));
   const Files before = Take(srcStem);
 
   iohook::Arm(LONG_MAX);
@@ -252,48 +216,15 @@ TEST_F(ShapefileTransform, LargeRecordAndRewrittenRecord) {
   EXPECT_LT(operations, 60) << "file operations for " << before.shp.size() << " bytes";
 }
 
+// Option 9 drives the record bar and option 8 the vertex bar when it is 1
+// (its numeric value: "1,0" counts); 0 or 2 (a grey check box) leave them
+// still. The percentage text goes on either way. An option applied during a
+// run (the options dialog is modeless) takes effect from the next vertex.
 TEST_F(ShapefileProgress, BarsFollowOptionsEightAndNine) {
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  session.OptionValues[opt::kStat1] = "1";
-  session.OptionValues[opt::kStat2] = "1,0";  // the numeric value counts
-  session.Touch();
-  ASSERT_TRUE(TransformShapeFile(session));
-
-  EXPECT_EQ(fe.percents, (std::vector<std::string>{"25", "50", "75", "100"}));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'n'), std::vector<float>{1});
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{4});
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'v'), (std::vector<float>{1, 2, 3, 4}));
-  // Vertex bar: per poly record minimum 0 and maximum NumPoints - 1 (1 when
-  // there is at most one point), then one value per vertex. The null record
-  // has no vertex bar.
-  const std::vector<TestShape> shapes = PolygonShapes();
-  std::size_t first = 0, third = 0;
-  for (const Part& p : shapes[0].parts) first += p.size();
-  for (const Part& p : shapes[3].parts) third += p.size();
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'n'), (std::vector<float>{0, 0, 0}));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'x'),
-            (std::vector<float>{static_cast<float>(first - 1), 1, static_cast<float>(third - 1)}));
-  std::vector<float> values;
-  for (std::size_t k = 0; k < first; ++k) values.push_back(static_cast<float>(k));
-  for (std::size_t k = 0; k < third; ++k) values.push_back(static_cast<float>(k));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'v'), values);
-}
-
-TEST_F(ShapefileProgress, BarsStillUnlessOptionIsOne) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   session.OptionValues[opt::kStat1] = "0";
-  session.OptionValues[opt::kStat2] = "2";  // a grey check box
+  session.OptionValues[opt::kStat2] = "2";
   session.Touch();
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.Bar(ProgressBarId::kRecords, 'v').empty());
-  EXPECT_TRUE(fe.Bar(ProgressBarId::kVertices, 'v').empty());
-  EXPECT_EQ(fe.percents.back(), "100");
-}
-
-// An option applied during a run (the options dialog is modeless) takes
-// effect from the next vertex on.
-TEST_F(ShapefileProgress, OptionChangedDuringRun) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   fe.onEvents = [&](long pass) {
     if (pass == 3) {
       session.OptionValues[opt::kStat1] = "1";
@@ -301,19 +232,40 @@ TEST_F(ShapefileProgress, OptionChangedDuringRun) {
     }
   };
   ASSERT_TRUE(TransformShapeFile(session));
-  const std::vector<float> values = fe.Bar(ProgressBarId::kVertices, 'v');
-  ASSERT_FALSE(values.empty());
-  EXPECT_EQ(values.front(), 3);
+  EXPECT_TRUE(fe.Bar(ProgressBarId::kRecords, 'v').empty());
+  const std::vector<float> vertices = fe.Bar(ProgressBarId::kVertices, 'v');
+  ASSERT_FALSE(vertices.empty());
+  EXPECT_EQ(vertices.front(), 3);
+  EXPECT_EQ(fe.percents, (std::vector<std::string>{"25", "50", "75", "100"}));
+
+  fe = ShapeFrontEnd();
+  session.OptionValues[opt::kStat1] = "1";
+  session.OptionValues[opt::kStat2] = "1,0";
+  session.Touch();
+  session.settings.txtZielDatei = dir.File("ziel2.shp");
+  ASSERT_TRUE(TransformShapeFile(session));
+  EXPECT_EQ(fe.percents, (std::vector<std::string>{"25", "50", "75", "100"}));
+  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'n'), std::vector<float>{1});
+  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{4});
+  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'v'), (std::vector<float>{1, 2, 3, 4}));
+  // Vertex bar: per poly record minimum 0 and maximum NumPoints - 1 (1 when
+  // there is at most one point), then one value per vertex. The null record
+  // has no vertex bar. Records 1 and 4 have 13 + 7 and 9 + 6 + 4 vertices.
+  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'n'), (std::vector<float>{0, 0, 0}));
+  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'x'), (std::vector<float>{19, 1, 18}));
+  std::vector<float> values;
+  for (int k = 0; k < 20; ++k) values.push_back(static_cast<float>(k));
+  for (int k = 0; k < 19; ++k) values.push_back(static_cast<float>(k));
+  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'v'), values);
 }
 
-// Percentages are the integer part of i / count * 100.
+// Percentages are the integer part of i / count * 100, each value once.
 TEST_F(ShapefileProgress, PercentOfManyRecords) {
   WriteShapefile(srcStem, SHPT_POINT, PointShapes(300));
   ASSERT_TRUE(TransformShapeFile(session));
-  ASSERT_FALSE(fe.percents.empty());
+  ASSERT_EQ(fe.percents.size(), 101u);
   EXPECT_EQ(fe.percents.front(), "0");
   EXPECT_EQ(fe.percents.back(), "100");
-  EXPECT_EQ(fe.percents.size(), 101u);  // each value once
   EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{300});
 }
 

@@ -1,10 +1,11 @@
 // The shapefile driver's dialogue: overwrite questions answered Yes and No,
 // the read-only attribute table, the refusal of a target that names the
-// source files, Cancel in Polygon and Point files, unsupported shape types.
+// source files, Cancel in Polygon and Point files, and the job start's log.
+// Unsupported shape types are in test_bad_input.cpp.
 #include <gtest/gtest.h>
 #include <shapefil.h>
-#include <unistd.h>
 
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,14 +23,13 @@ std::string OverwriteText(const std::string& path) {
   return "Die Datei " + path + "\r\nexistiert bereits, \r\nsoll sie überschrieben werden?";
 }
 
-std::string ReadOnlyText(const std::string& path) {
-  return "Die Datei " + path +
-         "\r\n\r\nhat das Attribut Schreibgeschützt, \r\nsoll sie trotzdem überschrieben werden?";
-}
-
 bool IsReadOnly(const std::string& path) {
   return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
 }
+
+using ShapefileIdentity = ShapefileFixture;
+using ShapefileCancel = ShapefileFixture;
+using ShapefileJob = ShapefileFixture;
 
 class ShapefileOverwrite : public ShapefileFixture {
  protected:
@@ -52,84 +52,65 @@ class ShapefileOverwrite : public ShapefileFixture {
   Files old;
 };
 
+// No tail of the longer old files survives, and bytes of the source that
+// belong to no record (shapelib moved a rewritten record to the end) are
+// zero in the target instead of showing the old target through.
 TEST_F(ShapefileOverwrite, AllYesReplacesTheFilesEntirely) {
+  RewriteFirstRecord(srcStem, Ring(kCentreE, kCentreN, 9000, 9000, 30));
+  ASSERT_LT(fs::file_size(srcStem + ".shp"), old.shp.size());
   fe.answers = {true, true, true};
   ASSERT_TRUE(TransformShapeFile(session));
   ExpectQuestions({OverwriteText(dstStem + ".shp"), OverwriteText(dstStem + ".shx"),
                    OverwriteText(dstStem + ".dbf")});
   EXPECT_TRUE(fe.messages.empty());
-  // No tail of the longer old files survives (sizes are checked too).
   ExpectTransformed(srcStem, dstStem, session);
 }
 
-// Bytes of the source that belong to no record (shapelib moved a rewritten
-// record to the end) are not copied; the old target must not show through.
-TEST_F(ShapefileOverwrite, OldContentDoesNotShowThroughUnusedBytes) {
-  SHPHandle h = SHPOpen(srcStem.c_str(), "rb+");
-  ASSERT_NE(h, nullptr);
-  const Part ring = Ring(kCentreE, kCentreN, 9000, 9000, 30);
-  std::vector<double> xs, ys;
-  for (const Vertex& v : ring) {
-    xs.push_back(v.first);
-    ys.push_back(v.second);
+// No to any question ends the run without a message and without losing
+// anything of the old target. A main file that did not exist is left empty,
+// as the run had created it before the index question.
+TEST_F(ShapefileOverwrite, NoKeepsTheOldTarget) {
+  const struct {
+    const char* name;
+    std::deque<bool> answers;
+    bool mainFileMissing;
+    std::vector<std::string> asked;  // extensions
+    const char* log;
+  } cases[] = {
+      {"No for the main file", {false}, false, {".shp"}, "alter Inhalt"},
+      {"No for the index, no main file", {false}, true, {".shx"}, "alter Inhalt"},
+      {"No for the index", {true, false}, false, {".shp", ".shx"}, "alter Inhalt"},
+      {"No for the table", {true, true, false}, false, {".shp", ".shx", ".dbf"}, "shapetyp 5\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteShapefile(dstStem, SHPT_POINT, PointShapes(400));
+    if (c.mainFileMissing) fs::remove(dstStem + ".shp");
+    fe = ShapeFrontEnd();
+    fe.answers = c.answers;
+    session.settings.txtDateien = "alter Inhalt";
+    EXPECT_FALSE(TransformShapeFile(session));
+    std::vector<std::string> texts;
+    for (const std::string& ext : c.asked) texts.push_back(OverwriteText(dstStem + ext));
+    ExpectQuestions(texts);
+    EXPECT_TRUE(fe.messages.empty());
+    EXPECT_EQ(session.settings.txtDateien, c.log);
+    EXPECT_EQ(fe.progressClosed, 1);
+    if (c.mainFileMissing) {
+      ASSERT_TRUE(Exists(dstStem + ".shp"));
+      EXPECT_EQ(fs::file_size(dstStem + ".shp"), 0u);
+      EXPECT_EQ(ReadBytes(dstStem + ".shx"), old.shx);
+      EXPECT_EQ(ReadBytes(dstStem + ".dbf"), old.dbf);
+    } else {
+      EXPECT_TRUE(Take(dstStem) == old);
+    }
   }
-  SHPObject* o = SHPCreateSimpleObject(SHPT_POLYGON, static_cast<int>(xs.size()), xs.data(),
-                                       ys.data(), nullptr);
-  ASSERT_EQ(SHPWriteObject(h, 0, o), 0);
-  SHPDestroyObject(o);
-  SHPClose(h);
-  ASSERT_LT(fs::file_size(srcStem + ".shp"), old.shp.size());
-
-  fe.answers = {true, true, true};
-  ASSERT_TRUE(TransformShapeFile(session));
-  ExpectTransformed(srcStem, dstStem, session);  // unused bytes must be zero
-}
-
-TEST_F(ShapefileOverwrite, NoForMainFileChangesNothing) {
-  fe.answers = {false};
-  EXPECT_FALSE(TransformShapeFile(session));
-  ExpectQuestions({OverwriteText(dstStem + ".shp")});
-  EXPECT_TRUE(Take(dstStem) == old);
-  EXPECT_EQ(session.settings.txtDateien, "alter Inhalt");
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(fe.progressClosed, 1);
-}
-
-TEST_F(ShapefileOverwrite, NoForIndexLeavesAnEmptyNewMainFile) {
-  fs::remove(dstStem + ".shp");
-  fe.answers = {false};
-  EXPECT_FALSE(TransformShapeFile(session));
-  ExpectQuestions({OverwriteText(dstStem + ".shx")});
-  ASSERT_TRUE(Exists(dstStem + ".shp"));
-  EXPECT_EQ(fs::file_size(dstStem + ".shp"), 0u);
-  EXPECT_EQ(ReadBytes(dstStem + ".shx"), old.shx);
-  EXPECT_EQ(ReadBytes(dstStem + ".dbf"), old.dbf);
-}
-
-// Yes for the main file, then No: the main file was opened, but nothing of
-// it is lost.
-TEST_F(ShapefileOverwrite, NoForIndexKeepsTheExistingMainFile) {
-  fe.answers = {true, false};
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.questions.size(), 2u);
-  EXPECT_TRUE(Take(dstStem) == old);
-}
-
-TEST_F(ShapefileOverwrite, NoForAttributeTableKeepsAllThree) {
-  fe.answers = {true, true, false};
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.questions.size(), 3u);
-  EXPECT_TRUE(Take(dstStem) == old);
-  EXPECT_EQ(session.settings.txtDateien, "shapetyp 5\r\n");
-  EXPECT_TRUE(fe.messages.empty());
 }
 
 // A read-only source table gives a read-only target table; the next run
-// into it asks the read-only question.
+// into it asks the read-only question; No to it keeps the finished files.
 TEST_F(ShapefileOverwrite, ReadOnlyAttributeTable) {
-  fs::remove(dstStem + ".shp");
-  fs::remove(dstStem + ".shx");
-  fs::remove(dstStem + ".dbf");
+  for (const char* ext : {".shp", ".shx", ".dbf"}) fs::remove(dstStem + ext);
   fs::permissions(srcStem + ".dbf",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   ASSERT_TRUE(TransformShapeFile(session));
@@ -140,11 +121,12 @@ TEST_F(ShapefileOverwrite, ReadOnlyAttributeTable) {
   fe.answers = {true, true, true, true};
   ASSERT_TRUE(TransformShapeFile(session));
   ExpectQuestions({OverwriteText(dstStem + ".shp"), OverwriteText(dstStem + ".shx"),
-                   OverwriteText(dstStem + ".dbf"), ReadOnlyText(dstStem + ".dbf")});
+                   OverwriteText(dstStem + ".dbf"),
+                   "Die Datei " + dstStem + ".dbf\r\n\r\nhat das Attribut Schreibgeschützt, " +
+                       "\r\nsoll sie trotzdem überschrieben werden?"});
   EXPECT_TRUE(IsReadOnly(dstStem + ".dbf"));
   ExpectTransformed(srcStem, dstStem, session);
 
-  // No to the read-only question: the finished files stay as they are.
   const Files done = Take(dstStem);
   fe.questions.clear();
   fe.answers = {true, true, true, false};
@@ -156,15 +138,24 @@ TEST_F(ShapefileOverwrite, ReadOnlyAttributeTable) {
 
 // ---------------------------------------------------------------- identity
 
-class ShapefileIdentity : public ShapefileFixture {
- protected:
-  void SetUp() override {
-    ShapefileFixture::SetUp();
-    WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-    before = Take(srcStem);
-  }
-  /// Runs into `target` and expects the refusal, with nothing written.
-  void ExpectRefused(const std::string& target) {
+// A target whose stem names the source files, by extension, by another
+// spelling of the path, through a link, or relative to the working folder,
+// is refused before anything is written.
+TEST_F(ShapefileIdentity, TargetNamingTheSourceFilesIsRefused) {
+  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
+  const Files before = Take(srcStem);
+  fs::create_directory(dir.File("sub"));
+  fs::create_directory_symlink(dir.path(), dir.File("link"));
+  fs::create_hard_link(srcStem + ".dbf", dstStem + ".dbf");
+  const struct Cwd {  // back to the working folder however the test ends
+    fs::path was = fs::current_path();
+    ~Cwd() { fs::current_path(was); }
+  } cwd;
+  fs::current_path(dir.path());
+  for (const std::string& target :
+       {srcStem + ".dbf", srcStem + ".shx", srcStem + ".xyz", dir.File("sub/../quelle.shp"),
+        dir.File("./quelle.dbf"), dir.File("link/quelle.shp"), std::string("quelle.shp"),
+        dstStem + ".shp" /* its .dbf is a hard link to the source's */}) {
     SCOPED_TRACE(target);
     fe.messages.clear();
     session.settings.txtZielDatei = target;
@@ -178,37 +169,12 @@ class ShapefileIdentity : public ShapefileFixture {
     EXPECT_TRUE(Take(srcStem) == before);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), entries);
   }
-  Files before;
-};
-
-TEST_F(ShapefileIdentity, NamesThatDifferInTheExtension) {
-  ExpectRefused(srcStem + ".dbf");
-  ExpectRefused(srcStem + ".shx");
-  ExpectRefused(srcStem + ".xyz");
-}
-
-TEST_F(ShapefileIdentity, OtherSpellingsOfThePath) {
-  fs::create_directory(dir.File("sub"));
-  ExpectRefused(dir.File("sub/../quelle.shp"));
-  ExpectRefused(dir.File("./quelle.dbf"));
-  fs::create_directory_symlink(dir.path(), dir.File("link"));
-  ExpectRefused(dir.File("link/quelle.shp"));
-  // Relative to the working folder.
-  const fs::path cwd = fs::current_path();
-  fs::current_path(dir.path());
-  ExpectRefused("quelle.shp");
-  fs::current_path(cwd);
-}
-
-// One of the three files is a link to a file of the source.
-TEST_F(ShapefileIdentity, LinkedFileOfTheTarget) {
-  fs::create_hard_link(srcStem + ".dbf", dstStem + ".dbf");
-  ExpectRefused(dstStem + ".shp");
 }
 
 // On a file system that tells letter cases apart, names that differ in case
 // are different files and the run goes ahead.
 TEST_F(ShapefileIdentity, LetterCaseOnCaseSensitiveFileSystem) {
+  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   if (fs::exists(dir.File("QUELLE.shp"))) GTEST_SKIP() << "case-insensitive file system";
   session.settings.txtZielDatei = dir.File("QUELLE.shp");
   EXPECT_TRUE(TransformShapeFile(session));
@@ -218,128 +184,68 @@ TEST_F(ShapefileIdentity, LetterCaseOnCaseSensitiveFileSystem) {
 
 // ---------------------------------------------------------------- cancel
 
-using ShapefileCancel = ShapefileFixture;
-
-TEST_F(ShapefileCancel, InPolygonFileStopsBeforeTheNextVertex) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  const Files before = Take(srcStem);
-  fe.onEvents = [&](long pass) {
-    if (pass == 5) session.CancelRequested = true;
+// Cancel stops before the next vertex of a Polygon file and before the next
+// record of a Point file; the targets go (overwritten ones too, a read-only
+// table included), the log lines and the source stay, no message. A flag
+// left over from an earlier run does not count.
+TEST_F(ShapefileCancel, DeletesTheTargets) {
+  const struct {
+    const char* name;
+    int type;
+    std::vector<TestShape> shapes;
+    long cancelAt;  // event pass
+    bool overwrite;
+  } cases[] = {
+      {"Polygon", SHPT_POLYGON, PolygonShapes(), 5, false},
+      {"Point", SHPT_POINT, PointShapes(200), 3, false},
+      {"at the last point", SHPT_POINT, PointShapes(6), 5, false},
+      {"overwritten targets", SHPT_POLYGON, PolygonShapes(), 20, true},
   };
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.eventPasses, 5);
-  EXPECT_TRUE(TargetsGone());
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(5, before.shp.size(), 4));
-  EXPECT_TRUE(Take(srcStem) == before);
-  EXPECT_EQ(fe.progressOpened, 1);
-  EXPECT_EQ(fe.progressClosed, 1);
-}
-
-TEST_F(ShapefileCancel, InPointFileStopsBeforeTheNextRecord) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes(200));
-  const Files before = Take(srcStem);
-  fe.onEvents = [&](long pass) {
-    if (pass == 3) session.CancelRequested = true;
-  };
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.eventPasses, 3);
-  EXPECT_TRUE(TargetsGone());
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(1, before.shp.size(), 200));
-  EXPECT_TRUE(Take(srcStem) == before);
-}
-
-// Cancel during the last point: the finished files are deleted at the end.
-TEST_F(ShapefileCancel, AtTheLastPoint) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes(6));
-  fe.onEvents = [&](long pass) {
-    if (pass == 5) session.CancelRequested = true;
-  };
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.eventPasses, 5);
-  EXPECT_TRUE(TargetsGone());
-}
-
-// Files that existed and were overwritten go too, a read-only table
-// included; a flag left over from an earlier run does not count.
-TEST_F(ShapefileCancel, OverwrittenTargetsAreDeleted) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  WriteShapefile(dstStem, SHPT_POLYGON, PolygonShapes());
-  fs::permissions(dstStem + ".dbf", fs::perms::owner_read);
-  session.CancelRequested = true;
-  fe.answers = {true, true, true, true};
-  fe.onEvents = [&](long pass) {
-    if (pass == 20) session.CancelRequested = true;
-  };
-  EXPECT_FALSE(TransformShapeFile(session));
-  EXPECT_EQ(fe.questions.size(), 4u);
-  EXPECT_EQ(fe.eventPasses, 20);
-  EXPECT_TRUE(TargetsGone());
-}
-
-// ---------------------------------------------------------------- types
-
-using ShapefileUnsupported = ShapefileFixture;
-
-void WriteMultiPoints(const std::string& stem, int records) {
-  std::vector<TestShape> shapes;
-  shapes.reserve(static_cast<std::size_t>(records));
-  for (int i = 0; i < records; ++i) {
-    shapes.push_back({SHPT_MULTIPOINT, {{{kCentreE + i, kCentreN}, {kCentreE, kCentreN + i}}}});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteShapefile(srcStem, c.type, c.shapes);
+    const Files before = Take(srcStem);
+    fe = ShapeFrontEnd();
+    if (c.overwrite) {
+      WriteShapefile(dstStem, SHPT_POLYGON, PolygonShapes());
+      fs::permissions(dstStem + ".dbf", fs::perms::owner_read);
+      session.CancelRequested = true;
+      fe.answers = {true, true, true, true};
+    }
+    fe.onEvents = [&](long pass) {
+      if (pass == c.cancelAt) session.CancelRequested = true;
+    };
+    EXPECT_FALSE(TransformShapeFile(session));
+    EXPECT_EQ(fe.questions.size(), c.overwrite ? 4u : 0u);
+    EXPECT_EQ(fe.eventPasses, c.cancelAt);
+    EXPECT_TRUE(TargetsGone());
+    EXPECT_TRUE(fe.messages.empty());
+    EXPECT_EQ(session.settings.txtDateien, ExpectedLog(c.type, before.shp.size(), c.shapes.size()));
+    EXPECT_TRUE(Take(srcStem) == before);
+    EXPECT_EQ(fe.progressOpened, 1);
+    EXPECT_EQ(fe.progressClosed, 1);
   }
-  WriteShapefile(stem, SHPT_MULTIPOINT, shapes);
-}
-
-TEST_F(ShapefileUnsupported, MultiPointWithRecords) {
-  WriteMultiPoints(srcStem, 3);
-  const Files before = Take(srcStem);
-  EXPECT_FALSE(TransformShapeFile(session));
-  ASSERT_EQ(fe.messages.size(), 1u);
-  EXPECT_EQ(fe.messages[0].text, "Shapetyp 8 wird nicht unterstützt");
-  EXPECT_EQ(fe.messages[0].title, "");
-  EXPECT_EQ(fe.messages[0].icon, MsgIcon::kNone);
-  EXPECT_TRUE(TargetsGone());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(8, before.shp.size(), 3));
-  EXPECT_TRUE(Take(srcStem) == before);
-  EXPECT_EQ(fe.progressClosed, 1);
-}
-
-TEST_F(ShapefileUnsupported, PointZWithRecords) {
-  std::vector<TestShape> shapes(2, {SHPT_POINTZ, {{{kCentreE, kCentreN}}}});
-  WriteShapefile(srcStem, SHPT_POINTZ, shapes);
-  EXPECT_FALSE(TransformShapeFile(session));
-  ASSERT_EQ(fe.messages.size(), 1u);
-  EXPECT_EQ(fe.messages[0].text, "Shapetyp 11 wird nicht unterstützt");
-  EXPECT_TRUE(TargetsGone());
-}
-
-TEST_F(ShapefileUnsupported, WithoutRecordsNoMessage) {
-  WriteMultiPoints(srcStem, 0);
-  EXPECT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  ExpectTransformed(srcStem, dstStem, session);
 }
 
 // ---------------------------------------------------------------- job
 
-// Through the job start: the elapsed time follows the driver's three lines.
-TEST(ShapefileJob, JobStartLogsTimeAfterTheDriversLines) {
-  TempFolder dir;
-  ShapeFrontEnd fe;
-  Session session(fe, ',');
-  UseTranslation(session);
-  const std::string stem = dir.File("quelle");
-  WriteShapefile(stem, SHPT_POINT, PointShapes());
-  session.settings.txtQuelldatei = stem + ".shp";
-  session.settings.txtZielDatei = dir.File("ziel.shp");
+// Through the job start: the elapsed time follows the driver's three lines;
+// a failed run still logs the time.
+TEST_F(ShapefileJob, JobStartLogsTheTime) {
+  WriteShapefile(srcStem, SHPT_POINT, PointShapes());
   EXPECT_EQ(RunJob(session), JobOutcome::kDone);
   const std::vector<std::string> lines = SplitCrLf(session.settings.txtDateien);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "shapetyp 1");
   EXPECT_EQ(lines[2], "RecordAanzahl : 6");
   EXPECT_EQ(lines[3].rfind("vergangene Zeit in s ", 0), 0u);
-  ExpectTransformed(stem, dir.File("ziel"), session);
+  ExpectTransformed(srcStem, dstStem, session);
+
+  fs::remove(srcStem + ".shx");
+  session.settings.txtZielDatei = dir.File("ziel2.shp");
+  EXPECT_EQ(RunJob(session), JobOutcome::kFailed);
+  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + srcStem + ".shx\r\nwurde nicht gefunden");
+  EXPECT_NE(session.settings.txtDateien.find("vergangene Zeit in s "), std::string::npos);
 }
 
 }  // namespace

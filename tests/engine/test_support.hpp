@@ -1,6 +1,7 @@
 // Helpers shared by the engine tests: a front end that records what the
-// engine shows and answers questions from a queue, a temporary folder, and
-// byte-exact file reading and writing.
+// engine shows and answers questions from a queue, a temporary folder,
+// byte-exact file reading and writing, and walks over failing file
+// operations.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "geotra/fileio.hpp"
 #include "job/frontend.hpp"
+#include "job/settings.hpp"
 
 namespace pelmo::test {
 
@@ -125,6 +128,55 @@ inline std::vector<std::string> SplitCrLf(const std::string& text) {
     start = end + 2;
   }
   return lines;
+}
+
+/// Sets `s` up for an ASCII job in translation mode from `source` to
+/// `target` with the shifts given as texts.
+inline void UseAsciiTranslation(Session& s, const std::string& source, const std::string& target,
+                                const char* dx = "10", const char* dy = "20",
+                                const char* dh = "1") {
+  TransformSettings& t = s.settings;
+  t.optASCII = true;
+  t.optSHP = false;
+  t.optSevPar = false;
+  t.optTranslation = true;
+  t.txtDX = dx;
+  t.txtDY = dy;
+  t.txtDH = dh;
+  t.txtQuelldatei = source;
+  t.txtZielDatei = target;
+  s.Touch();
+}
+
+/// Number of file descriptors this process holds.
+inline std::size_t OpenFileCount() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+/// Lets the n-th file operation fail for n = 1, 2, ... until a run needs
+/// fewer than n operations. `run()` does the work under test (file helpers
+/// of the tests bypass the hook); `check(result, complete)` judges each
+/// run, `complete` being true for the run that no refusal reached. Returns
+/// the number of operations of that run, 0 when none got through.
+template <class Run, class Check>
+long ForEachFailingOperation(Run run, Check check, long maxSteps = 200) {
+  struct Guard {
+    ~Guard() { iohook::Disarm(); }
+  } guard;  // however the test ends
+  for (long n = 1; n < maxSteps; ++n) {
+    SCOPED_TRACE("operation " + std::to_string(n));
+    iohook::Arm(n);
+    const auto result = run();
+    const bool complete = iohook::Count() < n;
+    iohook::Disarm();
+    check(result, complete);
+    if (::testing::Test::HasFatalFailure()) return 0;
+    if (complete) return n - 1;
+  }
+  ADD_FAILURE() << "the run never got through";
+  return 0;
 }
 
 }  // namespace pelmo::test
