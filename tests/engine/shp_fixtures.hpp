@@ -257,7 +257,7 @@ inline void UseTranslation(Session& s) {
 }
 
 /// Seven-parameter mode from GK-Germ (meridian 15, Bessel) to UTM zone 33
-/// (GRS80), with the DHDN parameters of EPSG:1777 in the coordinate-frame
+/// (GRS80), with the DHDN parameters of EPSG:1776 in the coordinate-frame
 /// convention as the first set and an identity as the second.
 inline void UseGkToUtmDhdn(Session& s) {
   TransformSettings& t = s.settings;
