@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "../engine/job_setups.hpp"
 #include "fuzz_support.hpp"
 #include "geotra/file_drivers.hpp"
 #include "geotra/geodesy.hpp"
@@ -88,26 +89,7 @@ inline int FuzzShapefile(const std::uint8_t* data, std::size_t size) {
   t.txtQuelldatei = src + "shp";
   t.txtZielDatei = dst + "shp";
   if ((mode & 1) != 0) {
-    t.optSevPar = true;
-    t.optTranslation = false;
-    t.optInKrovak = false;
-    t.optInGK = true;
-    t.optOutGK = false;
-    t.optOUTetrs = true;
-    t.txtEll1a = "6377397.155";
-    t.txtEll1e = "0.0816968312225275";
-    t.txtEll2a = "6378137";
-    t.txtEll2e = "0.0818191910428158";
-    t.txtP1 = "598.1";
-    t.txtP2 = "73.7";
-    t.txtP3 = "418.2";
-    t.txtP4 = "6.7";
-    t.txtP5 = "2.455";
-    t.txtP6 = "-0.045";
-    t.txtP7 = "-0.202";
-    s.OptionValues[opt::kGKBM] = "15";
-    s.OptionValues[opt::kUTMBM2] = "15";
-    s.MeridianCoeffs = geotra::MeridianArcCoeffs(6378137, 0.0818191910428158);
+    pelmo::test::UseGkToUtmDhdn(s);
   } else {
     t.optSevPar = false;
     t.optTranslation = true;
