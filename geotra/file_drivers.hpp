@@ -2,6 +2,8 @@
 // settings and write one point at a time.
 #pragma once
 
+#include <string>
+
 #include "job/settings.hpp"
 
 namespace pelmo {
@@ -16,5 +18,11 @@ bool TransformAsciiFile(Session& session);
 /// Reports its own conditions. Returns true when the target was completely
 /// written.
 bool TransformShapeFile(Session& session);
+
+/// True when two shapefile names (each less its last three characters, the
+/// stem) denote the same files: equal stems, or any pair of their .shp, .shx
+/// and .dbf naming one existing file. False when a name is too short to
+/// have a stem.
+bool SameShapefile(const std::string& source, const std::string& target);
 
 }  // namespace pelmo

@@ -661,17 +661,7 @@ void ShapeRun::CheckNames() {
   }
   srcStem_ = DropLastChars(t.txtQuelldatei, kExtensionChars);
   tgtStem_ = DropLastChars(t.txtZielDatei, kExtensionChars);
-
-  // Two stems that name the same files in any spelling (extension, letter
-  // case on a case-insensitive file system, relative or linked paths).
-  bool same = srcStem_ == tgtStem_;
-  static const char* const kExts[] = {"shp", "shx", "dbf"};
-  for (const char* a : kExts) {
-    for (const char* b : kExts) {
-      if (!same && SameFile(srcStem_ + a, tgtStem_ + b)) same = true;
-    }
-  }
-  if (same) throw ShapeFailure(kMsgIdentical);
+  if (SameShapefile(t.txtQuelldatei, t.txtZielDatei)) throw ShapeFailure(kMsgIdentical);
 }
 
 void ShapeRun::OpenSources() {
@@ -1089,6 +1079,22 @@ void ShapeRun::AbortQuietly() noexcept {
 }
 
 }  // namespace
+
+bool SameShapefile(const std::string& source, const std::string& target) {
+  if (CharCount(source) <= kExtensionChars || CharCount(target) <= kExtensionChars) return false;
+  const std::string src = DropLastChars(source, kExtensionChars);
+  const std::string tgt = DropLastChars(target, kExtensionChars);
+  // Two stems that name the same files in any spelling (extension, letter
+  // case on a case-insensitive file system, relative or linked paths).
+  if (src == tgt) return true;
+  static const char* const kExts[] = {"shp", "shx", "dbf"};
+  for (const char* a : kExts) {
+    for (const char* b : kExts) {
+      if (SameFile(src + a, tgt + b)) return true;
+    }
+  }
+  return false;
+}
 
 bool TransformShapeFile(Session& session) {
   ShapeRun run(session);

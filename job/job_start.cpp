@@ -37,18 +37,7 @@ void Message(Session& s, const char* text) {
 bool IdenticalFiles(const TransformSettings& t) {
   if (t.txtQuelldatei == t.txtZielDatei) return true;
   if (t.txtQuelldatei.empty() || t.txtZielDatei.empty()) return false;
-  if (t.optSHP) {
-    // A shapefile is its three files; the names lose their last three
-    // characters, so two names that differ only there are the same files.
-    if (t.txtQuelldatei.size() > 3 && t.txtZielDatei.size() > 3) {
-      const std::string s = t.txtQuelldatei.substr(0, t.txtQuelldatei.size() - 3);
-      const std::string d = t.txtZielDatei.substr(0, t.txtZielDatei.size() - 3);
-      for (const char* ext : {"shp", "shx", "dbf"}) {
-        if (SameFile(s + ext, d + ext)) return true;
-      }
-    }
-    return false;
-  }
+  if (t.optSHP) return SameShapefile(t.txtQuelldatei, t.txtZielDatei);
   return SameFile(t.txtQuelldatei, t.txtZielDatei);
 }
 
