@@ -234,9 +234,8 @@ int main(int argc, char** argv) {
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](const char* what) -> std::optional<std::string> {
+    auto value = [&]() -> std::optional<std::string> {
       if (i + 1 >= args.size()) return std::nullopt;
-      (void)what;
       return args[++i];
     };
     if (a == "--help" || a == "-h") {
@@ -254,7 +253,7 @@ int main(int argc, char** argv) {
     } else if (a == "--quiet") {
       fe.quiet = true;
     } else if (a == "--par") {
-      const auto f = value("FILE");
+      const auto f = value();
       if (!f) return UsageError("--par needs a file");
       OptionTable dialog = session.OptionValues;
       try {
@@ -269,26 +268,26 @@ int main(int argc, char** argv) {
       }
       typeFromPar = true;
     } else if (a == "--in" || a == "--out") {
-      const auto n = value("NAME");
+      const auto n = value();
       if (!n || !SetProjection(t, *n, a == "--in")) {
         return UsageError(a + " needs one of GK-Germ, GK-general, UTM, Krovak, Ell");
       }
     } else if (a == "--ell1" || a == "--ell2") {
-      const auto f = value("FILE");
+      const auto f = value();
       if (!f) return UsageError(a + " needs a file");
       if (!LoadEllipsoidFile(*f, t, a == "--ell1" ? 1 : 2, session.decimalSign())) {
         std::cerr << "pelmo-cli: Ellipsoid-Datei \"" << *f << "\" kann nicht gelesen werden\n";
         return kExitJobStopped;
       }
     } else if (a == "--7par1" || a == "--7par2") {
-      const auto f = value("FILE");
+      const auto f = value();
       if (!f) return UsageError(a + " needs a file");
       if (!LoadSevenParFile(*f, t, a == "--7par1" ? 1 : 2, session.decimalSign())) {
         std::cerr << "pelmo-cli: Parameter-Datei \"" << *f << "\" kann nicht gelesen werden\n";
         return kExitJobStopped;
       }
     } else if (a == "--option") {
-      const auto v = value("N=TEXT");
+      const auto v = value();
       const auto eq = v ? v->find('=') : std::string::npos;
       int n = -1;
       if (eq != std::string::npos) {
@@ -310,11 +309,11 @@ int main(int argc, char** argv) {
       session.OptionValues[opt::kSevPar] = kFalseText;
       session.OptionValues[opt::kTranslation] = kTrueText;
     } else if (a == "--type") {
-      const auto v = value("ascii|shape");
+      const auto v = value();
       if (!v || (*v != "ascii" && *v != "shape")) return UsageError("--type needs ascii or shape");
       type = *v;
     } else if (a == "--save-par") {
-      const auto f = value("FILE");
+      const auto f = value();
       if (!f) return UsageError("--save-par needs a file");
       saveParFile = *f;
     } else if (a.starts_with("--")) {
