@@ -54,10 +54,10 @@ test-asan: build-asan
 
 # Static analysis of our own sources (not the tests): cppcheck and clang-tidy
 # with the check set of .clang-tidy; any finding fails.
-LINT_SOURCES = $(wildcard geotra/*.cpp job/*.cpp paramfiles/*.cpp cli/*.cpp)
+LINT_SOURCES = $(wildcard core/*.cpp geodesy/*.cpp formats/*.cpp paramfiles/*.cpp job/*.cpp cli/*.cpp)
 lint: build
 	cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr \
-	  --quiet --error-exitcode=1 -I . geotra job paramfiles cli
+	  --quiet --error-exitcode=1 -I . core geodesy formats paramfiles job cli
 	printf '%s\n' $(LINT_SOURCES) | xargs -P $(JOBS) -n 4 clang-tidy -p build --quiet 2>/dev/null
 	@echo "lint: no findings"
 

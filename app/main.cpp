@@ -4,9 +4,9 @@
 #include <QApplication>
 #include <QStringList>
 
-#include "ui/form1.hpp"
-#include "ui/look.hpp"
-#include "ui/screenshots.hpp"
+#include "window/form1.hpp"
+#include "window/look.hpp"
+#include "window/screenshots.hpp"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

@@ -16,12 +16,12 @@
 #include <string_view>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/numtext.hpp"
-#include "geotra/selftest.hpp"
-#include "job/frontend.hpp"
+#include "core/errors.hpp"
+#include "core/frontend.hpp"
+#include "core/numtext.hpp"
+#include "core/settings.hpp"
+#include "geodesy/selftest.hpp"
 #include "job/job_start.hpp"
-#include "job/settings.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"
 

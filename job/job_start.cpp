@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <string>
 
-#include "geotra/errors.hpp"
-#include "geotra/file_drivers.hpp"
-#include "geotra/fileio.hpp"
-#include "geotra/geodesy.hpp"
-#include "geotra/numtext.hpp"
-#include "job/frontend.hpp"
+#include "core/errors.hpp"
+#include "core/fileio.hpp"
+#include "core/frontend.hpp"
+#include "core/numtext.hpp"
+#include "formats/drivers.hpp"
+#include "geodesy/geodesy.hpp"
 
 namespace pelmo {
 

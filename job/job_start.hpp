@@ -3,7 +3,8 @@
 // refuses identical source and target, runs the driver and logs the time.
 #pragma once
 
-#include "job/settings.hpp"
+#include "core/settings.hpp"
+#include "formats/drivers.hpp"
 
 namespace pelmo {
 
@@ -20,7 +21,6 @@ inline constexpr const char* kMsgEllipsoid1 =
     "Ellipsoid 1 werte ausserhalb des gültigen Wetrebereichs";
 inline constexpr const char* kMsgEllipsoid2 =
     "Ellipsoid 2 Werte ausserhalb des gültigen Wetrebereichs";
-inline constexpr const char* kMsgIdentical = "Quelldatei und Zieldatei sind identisch";
 
 /// Runs one job (the window disables itself around the call). Every way out
 /// logs the elapsed time once a driver has started.

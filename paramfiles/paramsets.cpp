@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "geotra/errors.hpp"
-#include "geotra/fileio.hpp"
-#include "geotra/numtext.hpp"
+#include "core/errors.hpp"
+#include "core/fileio.hpp"
+#include "core/numtext.hpp"
 #include "paramfiles/encoding.hpp"
 
 namespace pelmo {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "job/settings.hpp"
+#include "core/settings.hpp"
 
 namespace pelmo {
 

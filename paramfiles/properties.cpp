@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/fileio.hpp"
+#include "core/errors.hpp"
+#include "core/fileio.hpp"
 #include "paramfiles/encoding.hpp"
 
 namespace pelmo {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "job/settings.hpp"
+#include "core/settings.hpp"
 
 namespace pelmo {
 

@@ -2,8 +2,8 @@
 // framework here).
 #pragma once
 
-#include "geotra/geodesy.hpp"
-#include "job/settings.hpp"
+#include "core/settings.hpp"
+#include "geodesy/geodesy.hpp"
 
 namespace pelmo::test {
 

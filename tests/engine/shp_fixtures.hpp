@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "geotra/geodesy.hpp"
-#include "geotra/transform_point.hpp"
-#include "job/settings.hpp"
+#include "core/settings.hpp"
+#include "geodesy/geodesy.hpp"
+#include "geodesy/point_chain.hpp"
 #include "job_setups.hpp"
 #include "test_support.hpp"
 

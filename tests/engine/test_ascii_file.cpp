@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/file_drivers.hpp"
-#include "geotra/fileio.hpp"
-#include "job/settings.hpp"
+#include "core/errors.hpp"
+#include "core/fileio.hpp"
+#include "core/settings.hpp"
+#include "formats/drivers.hpp"
 #include "test_support.hpp"
 
 namespace pelmo {

@@ -29,11 +29,11 @@
 #include <string>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/file_drivers.hpp"
-#include "job/frontend.hpp"
+#include "core/errors.hpp"
+#include "core/frontend.hpp"
+#include "core/settings.hpp"
+#include "formats/drivers.hpp"
 #include "job/job_start.hpp"
-#include "job/settings.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"
 #include "shp_fixtures.hpp"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "geotra/fileio.hpp"
+#include "core/fileio.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"

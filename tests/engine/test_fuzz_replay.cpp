@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "test_support.hpp"
 #include "tests/fuzz/target_geodesy.hpp"
 #include "tests/fuzz/target_numtext.hpp"
 #include "tests/fuzz/target_paramsets.hpp"
 #include "tests/fuzz/target_properties.hpp"
 #include "tests/fuzz/target_shapefile.hpp"
-#include "test_support.hpp"
 
 namespace pelmo::fuzz {
 namespace {

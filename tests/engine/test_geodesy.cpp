@@ -16,8 +16,8 @@
 #include <string>
 #include <tuple>
 
-#include "geotra/geodesy.hpp"
-#include "geotra/numtext.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/geodesy.hpp"
 
 namespace {
 

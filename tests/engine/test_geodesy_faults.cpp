@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/geodesy.hpp"
-#include "geotra/numtext.hpp"
-#include "geotra/selftest.hpp"
+#include "core/errors.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/geodesy.hpp"
+#include "geodesy/selftest.hpp"
 #include "test_support.hpp"
 
 namespace {

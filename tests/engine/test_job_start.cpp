@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "geotra/fileio.hpp"
-#include "geotra/geodesy.hpp"
-#include "job/frontend.hpp"
+#include "core/fileio.hpp"
+#include "core/frontend.hpp"
+#include "core/settings.hpp"
+#include "geodesy/geodesy.hpp"
 #include "job/job_start.hpp"
-#include "job/settings.hpp"
 #include "test_support.hpp"
 
 namespace pelmo {

@@ -11,8 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/numtext.hpp"
+#include "core/errors.hpp"
+#include "core/numtext.hpp"
 
 namespace pelmo {
 namespace {

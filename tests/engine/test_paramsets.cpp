@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "geotra/geodesy.hpp"
-#include "geotra/numtext.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/geodesy.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "test_support.hpp"
 

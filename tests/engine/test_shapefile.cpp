@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "geotra/file_drivers.hpp"
-#include "geotra/fileio.hpp"
+#include "core/fileio.hpp"
+#include "formats/drivers.hpp"
 #include "shp_fixtures.hpp"
 
 namespace pelmo::test {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "geotra/file_drivers.hpp"
+#include "formats/drivers.hpp"
 #include "job/job_start.hpp"
 #include "shp_fixtures.hpp"
 

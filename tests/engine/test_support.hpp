@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "geotra/fileio.hpp"
-#include "job/frontend.hpp"
-#include "job/settings.hpp"
+#include "core/fileio.hpp"
+#include "core/frontend.hpp"
+#include "core/settings.hpp"
 
 namespace pelmo::test {
 

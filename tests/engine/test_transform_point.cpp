@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "geotra/errors.hpp"
-#include "geotra/geodesy.hpp"
-#include "geotra/numtext.hpp"
-#include "geotra/transform_point.hpp"
-#include "job/settings.hpp"
+#include "core/errors.hpp"
+#include "core/numtext.hpp"
+#include "core/settings.hpp"
+#include "geodesy/geodesy.hpp"
+#include "geodesy/point_chain.hpp"
 #include "test_support.hpp"
 
 namespace pelmo {

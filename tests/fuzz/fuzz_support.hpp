@@ -21,7 +21,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "job/frontend.hpp"
+#include "core/frontend.hpp"
 
 namespace pelmo::fuzz {
 

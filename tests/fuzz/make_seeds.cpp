@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "geotra/numtext.hpp"
+#include "core/numtext.hpp"
 #include "paramfiles/properties.hpp"
 
 namespace fs = std::filesystem;

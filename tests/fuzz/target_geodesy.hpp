@@ -11,9 +11,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/errors.hpp"
 #include "fuzz_support.hpp"
-#include "geotra/errors.hpp"
-#include "geotra/geodesy.hpp"
+#include "geodesy/geodesy.hpp"
 
 namespace pelmo::fuzz {
 

@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/errors.hpp"
+#include "core/numtext.hpp"
+#include "core/settings.hpp"
+#include "formats/drivers.hpp"
 #include "fuzz_support.hpp"
-#include "geotra/errors.hpp"
-#include "geotra/file_drivers.hpp"
-#include "geotra/numtext.hpp"
-#include "job/settings.hpp"
 
 namespace pelmo::fuzz {
 

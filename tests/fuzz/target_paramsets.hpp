@@ -11,8 +11,8 @@
 #include <cmath>
 #include <string>
 
+#include "core/numtext.hpp"
 #include "fuzz_support.hpp"
-#include "geotra/numtext.hpp"
 #include "paramfiles/paramsets.hpp"
 
 namespace pelmo::fuzz {

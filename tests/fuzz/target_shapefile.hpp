@@ -19,10 +19,10 @@
 #include <string_view>
 
 #include "../engine/job_setups.hpp"
+#include "core/settings.hpp"
+#include "formats/drivers.hpp"
 #include "fuzz_support.hpp"
-#include "geotra/file_drivers.hpp"
-#include "geotra/geodesy.hpp"
-#include "job/settings.hpp"
+#include "geodesy/geodesy.hpp"
 
 namespace pelmo::fuzz {
 

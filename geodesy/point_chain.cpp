@@ -1,0 +1,267 @@
+// The point chain.
+//
+// Translation mode shifts the point by txtDX, txtDY, txtDH. Seven-parameter
+// mode runs: input projection inverse on ellipsoid 1 -> geocentric X, Y, Z
+// -> first and second seven-parameter transformation -> geographic on
+// ellipsoid 2 -> output projection.
+//
+// The texts of the settings are converted once per change of the session
+// (Session::Touch) and kept with the error a conversion gave, so that a text
+// that cannot be read fails exactly where it is used, as if it were
+// converted at every point.
+
+#include "geodesy/point_chain.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "core/errors.hpp"
+#include "core/frontend.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/geodesy.hpp"
+
+namespace pelmo {
+
+using geotra::kPi;
+
+namespace {
+
+/// A converted text: its value, or the error number its conversion raised.
+struct Num {
+  double value = 0;
+  int error = 0;
+
+  void Set(const std::string& text) {
+    value = 0;
+    error = TryParseNumber(text, value);
+  }
+  double operator()() const {
+    if (error != 0) throw RunTimeError(error);
+    return value;
+  }
+};
+
+// Constants of the projection prefixes.
+constexpr double kDegreesPerHalfTurn = 180;
+constexpr double kMillion = 1000000;       // zone or meridian index in the millions
+constexpr double kFalseEasting = 500000;   // false easting of GK and UTM
+constexpr double kGKZoneWidth = 3;         // degrees per Gauss-Krueger meridian index
+constexpr double kUTMZoneWidth = 6;        // degrees per UTM zone
+constexpr double kUTMFirstMeridian = 177;  // -177 is the meridian of zone 1
+
+double Div(double num, double den) {
+  if (den == 0) throw FloatingPointFault(FaultKind::kDivisionByZero);
+  return num / den;
+}
+
+double Finite(double v) {
+  if (!std::isfinite(v)) {
+    throw FloatingPointFault(std::isnan(v) ? FaultKind::kInvalidOperation : FaultKind::kOverflow);
+  }
+  return v;
+}
+
+}  // namespace
+
+/// Converted settings, valid for one revision of the session.
+struct PointChainCache {
+  std::uint64_t revision = 0;
+  Num dx, dy, dh;
+  Num a1, e1, a2, e2;
+  Num p[7], q[7];
+  Num o[kOptionCount];
+
+  // What the geodetic routines compute from the ellipsoids and the parameter
+  // sets alone, prepared at first use in a revision. A conversion error or a
+  // fault of the preparation is raised at every use, as it would be without.
+  template <typename T>
+  struct Lazy {
+    T value{};
+    bool ready = false;
+    template <typename F>
+    const T& Get(F&& make) {
+      if (!ready) {
+        value = make();
+        ready = true;
+      }
+      return value;
+    }
+  };
+  Lazy<geotra::GaussKruegerPrepared> gk1, gk2;
+  Lazy<geotra::KrovakPrepared> krovak1, krovak2;
+  Lazy<geotra::SevenParPrepared> set1, set2;
+
+  const geotra::GaussKruegerPrepared& Gk1() {
+    return gk1.Get([&] { return geotra::PrepareGaussKrueger(a1(), e1()); });
+  }
+  const geotra::GaussKruegerPrepared& Gk2() {
+    return gk2.Get([&] { return geotra::PrepareGaussKrueger(a2(), e2()); });
+  }
+  const geotra::KrovakPrepared& Krovak1() {
+    return krovak1.Get([&] { return geotra::PrepareKrovak(a1(), e1()); });
+  }
+  const geotra::KrovakPrepared& Krovak2() {
+    return krovak2.Get([&] { return geotra::PrepareKrovak(a2(), e2()); });
+  }
+  const geotra::SevenParPrepared& Set1() {
+    return set1.Get([&] {
+      return geotra::PrepareSevenParTrans(p[0](), p[1](), p[2](), p[3](), p[4](), p[5](), p[6]());
+    });
+  }
+  const geotra::SevenParPrepared& Set2() {
+    return set2.Get([&] {
+      return geotra::PrepareSevenParTrans(q[0](), q[1](), q[2](), q[3](), q[4](), q[5](), q[6]());
+    });
+  }
+
+  void Refresh(const Session& s) {
+    gk1.ready = gk2.ready = krovak1.ready = krovak2.ready = set1.ready = set2.ready = false;
+    const TransformSettings& t = s.settings;
+    dx.Set(t.txtDX);
+    dy.Set(t.txtDY);
+    dh.Set(t.txtDH);
+    a1.Set(t.txtEll1a);
+    e1.Set(t.txtEll1e);
+    a2.Set(t.txtEll2a);
+    e2.Set(t.txtEll2e);
+    const auto set1 = t.SevenParFields(1);
+    const auto set2 = t.SevenParFields(2);
+    for (int i = 0; i < 7; ++i) {
+      p[i].Set(*set1[i]);
+      q[i].Set(*set2[i]);
+    }
+    for (int i = 0; i < kOptionCount; ++i) o[i].Set(s.OptionValues[i]);
+    revision = s.revision();
+  }
+};
+
+namespace {
+
+/// Seven-parameter mode: input side, datum change, output side.
+PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
+                                double& second, double height) {
+  const TransformSettings& t = s.settings;
+  std::array<double, 3> W{};
+
+  // Input side: to geocentric X, Y, Z on ellipsoid 1.
+  if (t.optInKrovak) {
+    if (first < 0) first = first * -1;
+    if (second < 0) second = second * -1;
+    if (first < second) std::swap(first, second);
+    const auto bl = geotra::KrovakToBL(c.Krovak1(), first, second);
+    W = geotra::BLHToXYZ(bl[0], bl[1], 0, c.a1(), c.e1());
+  } else if (t.optInGK) {
+    std::swap(first, second);
+    const double L0 = c.o[opt::kGKBM]();
+    second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
+    bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
+    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
+  } else if (t.optINetrs) {
+    std::swap(first, second);
+    const double L0 = c.o[opt::kUTMBM]();
+    second = (second - (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion) - kFalseEasting;
+    const double k = c.o[opt::kUTMma]();
+    second = Div(second, k);
+    first = Div(first, k);
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
+    bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
+    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
+  } else if (t.optINGKallgemein) {
+    std::swap(first, second);
+    second = second - c.o[opt::kINeasting]();
+    first = first - c.o[opt::kINnorthing]();
+    const double k = c.o[opt::kINscale]();
+    second = Div(second, k);
+    first = Div(first, k);
+    auto bl = geotra::GKToBL(c.Gk1(), first, second);
+    bl[1] = Div(c.o[opt::kINmeridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
+    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
+  } else if (t.optInBL) {
+    std::swap(first, second);
+    W = geotra::BLHToXYZ(Div(first * kPi, kDegreesPerHalfTurn),
+                         Div(second * kPi, kDegreesPerHalfTurn), height, c.a1(), c.e1());
+  } else {
+    // A properties file can leave the group without a selection.
+    throw RunTimeError(errnum::kOutOfRange, "keine Eingabeprojektion gewählt");
+  }
+
+  // Datum: both transformations, a set of zeros being the identity.
+  W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
+
+  // Output side.
+  W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
+  const MeridianCoeffArray& m = s.MeridianCoeffs;
+  PointResult r;
+  if (t.optOutBL) {
+    const double lat = Div(W[0] * kDegreesPerHalfTurn, kPi);
+    const double lon = Div(W[1] * kDegreesPerHalfTurn, kPi);
+    r.values = {lon, lat, W[2]};
+    r.size = 3;
+  } else if (t.optOutGK) {
+    const double L0 = c.o[opt::kGKBM2]();
+    const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    g[1] = Div(L0, kGKZoneWidth) * kMillion + (g[1] + kFalseEasting);
+    r.values = {g[1], g[0], 0};
+    r.size = 2;
+  } else if (t.optOUTetrs) {
+    const double L0 = c.o[opt::kUTMBM2]();
+    const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    const double k = c.o[opt::kUTMma2]();
+    g[1] = ((k * g[1]) + kFalseEasting) +
+           (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion;
+    g[0] = k * g[0];
+    r.values = {g[1], g[0], 0};
+    r.size = 2;
+  } else if (t.optOutGKallgemein) {
+    const double L0 = c.o[opt::kOUTmeridian]();
+    const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    const double k = c.o[opt::kOUTscale]();
+    g[1] = k * g[1] + c.o[opt::kOUTeasting]();
+    g[0] = k * g[0] + c.o[opt::kOUTnorthing]();
+    r.values = {g[1], g[0], 0};
+    r.size = 2;
+  } else if (t.optOutKrovak) {
+    const auto xy = geotra::BLToKrovak(c.Krovak2(), W[0], W[1]);
+    // first and second are left holding (Y, X); the result is (-Y, -X).
+    first = xy[1];
+    second = xy[0];
+    r.values = {-first, -second, 0};
+    r.size = 2;
+  } else {
+    // No output projection selected: the geographic values in radians.
+    r.values = W;
+    r.size = 3;
+  }
+  return r;
+}
+
+}  // namespace
+
+PointResult TransformPoint(Session& session, double& first, double& second, double& height) {
+  if (!session.chainCache) session.chainCache = std::make_shared<PointChainCache>();
+  PointChainCache& c = *session.chainCache;
+  if (c.revision != session.revision()) c.Refresh(session);
+
+  PointResult r;
+  if (session.settings.optSevPar) {
+    r = SevenParameterChain(session, c, first, second, height);
+  } else if (session.settings.optTranslation) {
+    first = first + c.dx();
+    second = second + c.dy();
+    height = height + c.dh();
+    r.values = {first, second, height};
+    r.size = 3;
+  } else {
+    throw RunTimeError(errnum::kOutOfRange, "weder 7 Parameter Transformation noch Translation");
+  }
+  for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
+  session.frontEnd().ProcessEvents();
+  return r;
+}
+
+}  // namespace pelmo

@@ -1,0 +1,32 @@
+// Test program of the windows: runs on the offscreen platform unless another
+// is asked for, so no display is needed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include "window/look.hpp"
+
+namespace {
+
+// The offscreen platform says so whenever a window is raised; that is no
+// news for these tests.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.contains(QLatin1String("does not support raise()"))) return;
+  fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir runtime;
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid()) {
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+  }
+  qInstallMessageHandler(QuietMessages);
+  QApplication app(argc, argv);
+  pelmo::ui::InstallLook(app);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
