@@ -137,54 +137,117 @@ struct PointChainCache {
 
 namespace {
 
+/// The projections of either end of the chain.
+enum class Projection { kNone, kKrovak, kGK, kUTM, kGKGeneral, kEll };
+
+/// Where the options of one end of the chain live in the option table.
+struct SideOptions {
+  int gkMeridian, utmMeridian, utmScale;                   // "GK-Germ", "UTM"
+  int easting, meridian, northing, scale;                  // "GK-general"
+};
+constexpr SideOptions kInputOptions{opt::kGKBM,      opt::kUTMBM,      opt::kUTMma,
+                                    opt::kINeasting, opt::kINmeridian, opt::kINnorthing,
+                                    opt::kINscale};
+constexpr SideOptions kOutputOptions{opt::kGKBM2,      opt::kUTMBM2,      opt::kUTMma2,
+                                     opt::kOUTeasting, opt::kOUTmeridian, opt::kOUTnorthing,
+                                     opt::kOUTscale};
+
+/// The input projection, the flags tested in the chain's order.
+Projection InputProjection(const TransformSettings& t) {
+  if (t.optInKrovak) return Projection::kKrovak;
+  if (t.optInGK) return Projection::kGK;
+  if (t.optINetrs) return Projection::kUTM;
+  if (t.optINGKallgemein) return Projection::kGKGeneral;
+  if (t.optInBL) return Projection::kEll;
+  return Projection::kNone;
+}
+
+/// The output projection, the flags tested in the chain's order.
+Projection OutputProjection(const TransformSettings& t) {
+  if (t.optOutBL) return Projection::kEll;
+  if (t.optOutGK) return Projection::kGK;
+  if (t.optOUTetrs) return Projection::kUTM;
+  if (t.optOutGKallgemein) return Projection::kGKGeneral;
+  if (t.optOutKrovak) return Projection::kKrovak;
+  return Projection::kNone;
+}
+
+/// Inverse of a projection: the point values (laid out as the drivers pass
+/// them) to latitude B and longitude L in radians on the ellipsoid of side 1
+/// or 2. `first` and `second` are working storage.
+std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side,
+                                   double& first, double& second) {
+  const SideOptions& o = side == 1 ? kInputOptions : kOutputOptions;
+  auto gk = [&]() -> const geotra::GaussKruegerPrepared& {
+    return side == 1 ? c.Gk1() : c.Gk2();
+  };
+  std::array<double, 2> bl{};
+  switch (proj) {
+    case Projection::kKrovak:
+      if (first < 0) first = first * -1;
+      if (second < 0) second = second * -1;
+      if (first < second) std::swap(first, second);
+      return geotra::KrovakToBL(side == 1 ? c.Krovak1() : c.Krovak2(), first, second);
+    case Projection::kGK: {
+      std::swap(first, second);
+      const double L0 = c.o[o.gkMeridian]();
+      second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
+      bl = geotra::GKToBL(gk(), first, second);
+      bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
+      return bl;
+    }
+    case Projection::kUTM: {
+      std::swap(first, second);
+      const double L0 = c.o[o.utmMeridian]();
+      second =
+          (second - (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion) - kFalseEasting;
+      const double k = c.o[o.utmScale]();
+      second = Div(second, k);
+      first = Div(first, k);
+      bl = geotra::GKToBL(gk(), first, second);
+      bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
+      return bl;
+    }
+    case Projection::kGKGeneral: {
+      std::swap(first, second);
+      second = second - c.o[o.easting]();
+      first = first - c.o[o.northing]();
+      const double k = c.o[o.scale]();
+      second = Div(second, k);
+      first = Div(first, k);
+      bl = geotra::GKToBL(gk(), first, second);
+      bl[1] = Div(c.o[o.meridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
+      return bl;
+    }
+    case Projection::kEll:
+      std::swap(first, second);
+      return {Div(first * kPi, kDegreesPerHalfTurn), Div(second * kPi, kDegreesPerHalfTurn)};
+    case Projection::kNone:
+      break;
+  }
+  // A properties file can leave the group without a selection.
+  throw RunTimeError(errnum::kOutOfRange,
+                     side == 1 ? "keine Eingabeprojektion gewählt" : "keine Ausgabeprojektion gewählt");
+}
+
+PointChainCache& ConvertedSettings(Session& session) {
+  if (!session.chainCache) session.chainCache = std::make_shared<PointChainCache>();
+  PointChainCache& c = *session.chainCache;
+  if (c.revision != session.revision()) c.Refresh(session);
+  return c;
+}
+
 /// Seven-parameter mode: input side, datum change, output side.
 PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
                                 double& second, double height) {
   const TransformSettings& t = s.settings;
-  std::array<double, 3> W{};
 
-  // Input side: to geocentric X, Y, Z on ellipsoid 1.
-  if (t.optInKrovak) {
-    if (first < 0) first = first * -1;
-    if (second < 0) second = second * -1;
-    if (first < second) std::swap(first, second);
-    const auto bl = geotra::KrovakToBL(c.Krovak1(), first, second);
-    W = geotra::BLHToXYZ(bl[0], bl[1], 0, c.a1(), c.e1());
-  } else if (t.optInGK) {
-    std::swap(first, second);
-    const double L0 = c.o[opt::kGKBM]();
-    second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
-    auto bl = geotra::GKToBL(c.Gk1(), first, second);
-    bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
-    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
-  } else if (t.optINetrs) {
-    std::swap(first, second);
-    const double L0 = c.o[opt::kUTMBM]();
-    second = (second - (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion) - kFalseEasting;
-    const double k = c.o[opt::kUTMma]();
-    second = Div(second, k);
-    first = Div(first, k);
-    auto bl = geotra::GKToBL(c.Gk1(), first, second);
-    bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
-    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
-  } else if (t.optINGKallgemein) {
-    std::swap(first, second);
-    second = second - c.o[opt::kINeasting]();
-    first = first - c.o[opt::kINnorthing]();
-    const double k = c.o[opt::kINscale]();
-    second = Div(second, k);
-    first = Div(first, k);
-    auto bl = geotra::GKToBL(c.Gk1(), first, second);
-    bl[1] = Div(c.o[opt::kINmeridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
-    W = geotra::BLHToXYZ(bl[0], bl[1], height, c.a1(), c.e1());
-  } else if (t.optInBL) {
-    std::swap(first, second);
-    W = geotra::BLHToXYZ(Div(first * kPi, kDegreesPerHalfTurn),
-                         Div(second * kPi, kDegreesPerHalfTurn), height, c.a1(), c.e1());
-  } else {
-    // A properties file can leave the group without a selection.
-    throw RunTimeError(errnum::kOutOfRange, "keine Eingabeprojektion gewählt");
-  }
+  // Input side: to geocentric X, Y, Z on ellipsoid 1. Krovak coordinates
+  // carry no height: the point is put on the ellipsoid.
+  const Projection in = InputProjection(t);
+  const auto bl = ToGeographic(c, in, 1, first, second);
+  std::array<double, 3> W =
+      geotra::BLHToXYZ(bl[0], bl[1], in == Projection::kKrovak ? 0 : height, c.a1(), c.e1());
 
   // Datum: both transformations, a set of zeros being the identity.
   W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
@@ -242,10 +305,23 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
 
 }  // namespace
 
+GeocentricPoint PointToGeocentric(Session& session, int side, double first, double second,
+                                  double height) {
+  PointChainCache& c = ConvertedSettings(session);
+  const TransformSettings& t = session.settings;
+  const Projection proj = side == 1 ? InputProjection(t) : OutputProjection(t);
+  GeocentricPoint p;
+  const auto bl = ToGeographic(c, proj, side, first, second);
+  p.B = bl[0];
+  p.L = bl[1];
+  p.xyz = side == 1 ? geotra::BLHToXYZ(p.B, p.L, height, c.a1(), c.e1())
+                    : geotra::BLHToXYZ(p.B, p.L, height, c.a2(), c.e2());
+  for (double v : p.xyz) Finite(v);
+  return p;
+}
+
 PointResult TransformPoint(Session& session, double& first, double& second, double& height) {
-  if (!session.chainCache) session.chainCache = std::make_shared<PointChainCache>();
-  PointChainCache& c = *session.chainCache;
-  if (c.revision != session.revision()) c.Refresh(session);
+  PointChainCache& c = ConvertedSettings(session);
 
   PointResult r;
   if (session.settings.optSevPar) {

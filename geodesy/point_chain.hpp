@@ -24,4 +24,21 @@ struct PointResult {
 /// Throws RunTimeError (conversion error 13, floating-point faults).
 PointResult TransformPoint(Session& session, double& first, double& second, double& height);
 
+/// A point at one end of the chain, on that end's ellipsoid: latitude B and
+/// longitude L (rad), geocentric X, Y, Z (m).
+struct GeocentricPoint {
+  double B = 0, L = 0;
+  std::array<double, 3> xyz{};
+};
+
+/// The inverse of one end of the seven-parameter chain: a point laid out as
+/// the input projection and ellipsoid 1 expect it (side 1), or as the output
+/// projection and ellipsoid 2 expect it (side 2), to geographic and
+/// geocentric coordinates with the chain's own routines and settings.
+/// `height` is the ellipsoidal height on that ellipsoid; Krovak points keep
+/// it here (the chain itself puts them on ellipsoid 1). No event pass.
+/// Throws RunTimeError like TransformPoint.
+GeocentricPoint PointToGeocentric(Session& session, int side, double first, double second,
+                                  double height);
+
 }  // namespace pelmo
