@@ -1,23 +1,43 @@
-// pelmo-cli: runs one transformation job from the command line, with the
-// same engine, checks and messages as the desktop program.
+// pelmo-cli: runs transformation jobs from the command line, with the same
+// engine, checks and messages as the desktop program.
+//
+// ADDING AN OPTION: find the function of its group below (JobOptions,
+// LayoutOptions, OutputOptions, BatchOptions, EstimationOptions) and add one
+// `g.Add(...)` there with
+//   - its names ("--threads", or "-q,--quiet"),
+//   - the names of its values ("N", "DX DY DH", "[FILE]" for an optional
+//     one, "" for a switch),
+//   - its help line, and
+//   - an action `[](Run& r, const Given& v) { ... }` that applies the values
+//     (v[0], v[1], ...) to the run: the session, its settings, or a field
+//     you add to `Run`.
+// Actions run in command-line order once the whole line has been read, so
+// later options override earlier ones and the properties file. In an
+// action, `v.Bad()` is a usage error (exit 2, "--name needs <what>"; give
+// <what> as the last argument of Add when the value names do not say it) and
+// `throw JobStop(text)` stops with a message (exit 1). --help lists the
+// option in its group; add it to the man page docs/pelmo-cli.1 too (a test
+// checks that both list the same options).
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/terminal.hpp"
 #include "core/errors.hpp"
-#include "core/frontend.hpp"
 #include "core/numtext.hpp"
 #include "core/settings.hpp"
 #include "geodesy/selftest.hpp"
@@ -29,157 +49,110 @@
 #define PELMO_VERSION "1.04"
 #endif
 
+namespace pelmo::cli {
 namespace {
-
-using namespace pelmo;
 
 constexpr int kExitOk = 0;
 constexpr int kExitJobStopped = 1;
 constexpr int kExitUsage = 2;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+/// A usage error: the text after "pelmo-cli: " (exit 2).
+struct UsageError {
+  std::string text;
+};
+/// A job that stops before it starts: the text after "pelmo-cli: " (exit 1).
+struct JobStop {
+  std::string text;
+};
+/// The program ends here with this exit status (--version, --selftest).
+struct Finish {
+  int status;
+};
 
-void OnInterrupt(int) {
-  g_interrupted = 1;
-  // A second Ctrl+C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
+/// Everything the options set up: the session with its settings and what
+/// the batch tool itself needs.
+struct Run {
+  TerminalFrontEnd fe;
+  Session session{fe, DecimalSignFromEnvironment()};
+  TransformSettings& t = session.settings;
+  std::optional<std::string> type;         ///< --type
+  std::optional<std::string> saveParFile;  ///< --save-par
+  bool typeFromPar = false;                ///< a properties file was loaded
+  std::vector<std::string> files;          ///< SOURCE TARGET
+};
 
-constexpr const char* kUsage =
-    "Usage: pelmo-cli [OPTIONS] SOURCE TARGET\n"
-    "       pelmo-cli --selftest [FILE]\n"
-    "       pelmo-cli [OPTIONS] --save-par FILE\n"
-    "\n"
-    "Transforms an ASCII coordinate file or a shapefile (.shp with .shx and .dbf)\n"
-    "from one projection and datum into another.\n"
-    "\n"
-    "Options (later ones override earlier ones and the properties file):\n"
-    "  --par FILE           load a properties file (.par)\n"
-    "  --in NAME            input projection: GK-Germ, GK-general, UTM, Krovak, Ell\n"
-    "  --out NAME           output projection, same names\n"
-    "  --ell1 FILE          ellipsoid of the input coordinates (.ell)\n"
-    "  --ell2 FILE          ellipsoid of the output coordinates (.ell)\n"
-    "  --7par1 FILE         first seven-parameter set (.7pr)\n"
-    "  --7par2 FILE         second seven-parameter set (.7pr)\n"
-    "  --option N=TEXT      entry N (0-19) of the option table\n"
-    "  --translation DX DY DH  translation mode with these shifts\n"
-    "  --type ascii|shape   file type (default: the properties file's, else\n"
-    "                       shape for a source ending in .shp, else ascii)\n"
-    "  --save-par FILE      write the effective configuration as a properties file\n"
-    "  --yes                answer Yes to every overwrite question\n"
-    "  --quiet              no log lines and no summary\n"
-    "  --selftest [FILE]    write the self-test records (default: test.txt in the\n"
-    "                       temporary folder)\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit status: 0 done, 1 the job stopped with a message, 2 usage error.\n";
+struct Spec;
+/// One occurrence of an option on the command line and its values.
+struct Given {
+  const Spec* spec;
+  std::vector<std::string> values;
+  const std::string& operator[](std::size_t i) const { return values[i]; }
+  /// Usage error "--name needs <what>".
+  [[noreturn]] void Bad() const;
+};
+using Action = std::function<void(Run&, const Given&)>;
 
-/// Terminal text of a message: CR LF becomes a line end.
-std::string ForTerminal(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') continue;
-    out += text[i];
-  }
-  return out;
-}
+/// An option: its name for messages, what its values must be, its action.
+struct Spec {
+  std::string name;
+  std::string needs;
+  bool isSwitch = false;
+  Action action;
+};
 
-/// The batch tool as a front end of the engine.
-class CliFrontEnd : public FrontEnd {
+void Given::Bad() const { throw UsageError{spec->name + " needs " + spec->needs}; }
+
+/// The options of one group of --help; Add() defines one option.
+class Group {
  public:
-  bool yes = false;
-  bool quiet = false;
-  bool interactive = false;  // questions asked on the terminal
-  bool progressLine = false; // progress shown on a terminal
-  Session* session = nullptr;
-  bool shapeJob = false;
-  long points = 0;
+  Group(CLI::App& app, std::vector<std::unique_ptr<Spec>>& specs, std::vector<Given>& given,
+        std::string title)
+      : app_(app), specs_(specs), given_(given), title_(std::move(title)) {}
 
-  void ShowMessage(const std::string& text, const std::string& title, MsgIcon) override {
-    ClearProgress();
-    std::cerr << (title.empty() ? kProgramName : title) << ": " << ForTerminal(text) << '\n';
-  }
-
-  bool AskYesNo(const std::string& text, const std::string& title, MsgIcon) override {
-    ClearProgress();
-    std::cerr << title << ": " << ForTerminal(text);
-    if (yes) {
-      std::cerr << " [j/N] j (--yes)\n";
+  /// `values`: value names separated by blanks ("" for a switch, "[X]" for
+  /// one optional value). `needs`: the end of the usage message for a
+  /// missing or bad value (default: "a file" for FILE, else `values`).
+  CLI::Option* Add(const std::string& names, const std::string& values, const std::string& help,
+                   Action action, std::string needs = "") const {
+    auto spec = std::make_unique<Spec>();
+    const Spec* s = spec.get();
+    const auto record = [&given = given_, s](const CLI::results_t& r) {
+      given.push_back({s, r});
       return true;
+    };
+    CLI::Option* o = app_.add_option(names, record, help);
+    spec->name = o->get_name();
+    spec->needs = !needs.empty() ? std::move(needs) : values == "FILE" ? "a file" : values;
+    spec->action = std::move(action);
+    spec->isSwitch = values.empty();
+    specs_.push_back(std::move(spec));
+    const auto count = static_cast<int>(std::count(values.begin(), values.end(), ' ') + 1);
+    if (values.empty()) {
+      o->expected(0);
+    } else if (values.front() == '[') {
+      o->expected(0, 1);
+    } else {
+      o->type_size(count)->expected(1);
     }
-    if (!interactive) {
-      std::cerr << " [j/N] N (keine Rückfrage möglich; --yes beantwortet mit Ja)\n";
-      return false;
-    }
-    std::cerr << " [j/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    answer.erase(0, answer.find_first_not_of(' '));
-    const char c = answer.empty() ? 'n' : static_cast<char>(std::tolower(answer[0]));
-    return c == 'j' || c == 'y';
-  }
-
-  void LogChanged(const std::string& text) override {
-    // Print what was added since the last call.
-    if (text.size() < logShown_ || text.compare(0, logShown_, lastLog_, 0, logShown_) != 0) {
-      logShown_ = 0;  // replaced
-    }
-    if (!quiet) {
-      ClearProgress();
-      std::cerr << ForTerminal(text.substr(logShown_));
-      if (!text.empty() && text.back() != '\n') std::cerr << '\n';
-    }
-    lastLog_ = text;
-    logShown_ = text.size();
-  }
-
-  void ProcessEvents() override {
-    ++points;
-    if (g_interrupted != 0) {
-      if (shapeJob) {
-        session->CancelRequested = true;
-      } else {
-        throw RunTimeError(errnum::kUserInterrupt);
-      }
-    }
-    if (progressLine && (points & 0xFFFF) == 0 && !shapeJob) {
-      std::cerr << "\r" << points << " Punkte" << std::flush;
-      progressShown_ = true;
-    }
-  }
-
-  void ProgressPercent(const std::string& text) override {
-    if (!progressLine || text == lastPercent_) return;
-    lastPercent_ = text;
-    std::cerr << "\r" << text << " %" << std::flush;
-    progressShown_ = true;
-  }
-
-  void ClearProgress() {
-    if (progressShown_) std::cerr << "\r\033[K" << std::flush;
-    progressShown_ = false;
+    return o->type_name(values)->group(title_)->trigger_on_parse();
   }
 
  private:
-  std::string lastLog_;
-  std::size_t logShown_ = 0;
-  std::string lastPercent_;
-  bool progressShown_ = false;
+  CLI::App& app_;
+  std::vector<std::unique_ptr<Spec>>& specs_;
+  std::vector<Given>& given_;
+  std::string title_;
 };
+
+// ------------------------------------------------------------- helpers
 
 /// Sets one projection group from its name; false for an unknown name.
 bool SetProjection(TransformSettings& t, std::string_view name, bool input) {
   std::string n(name);
   std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
-  bool* flags[5];
-  if (input) {
-    bool* f[] = {&t.optInGK, &t.optINGKallgemein, &t.optINetrs, &t.optInKrovak, &t.optInBL};
-    std::copy(std::begin(f), std::end(f), flags);
-  } else {
-    bool* f[] = {&t.optOutGK, &t.optOutGKallgemein, &t.optOUTetrs, &t.optOutKrovak, &t.optOutBL};
-    std::copy(std::begin(f), std::end(f), flags);
-  }
+  bool* in[] = {&t.optInGK, &t.optINGKallgemein, &t.optINetrs, &t.optInKrovak, &t.optInBL};
+  bool* out[] = {&t.optOutGK, &t.optOutGKallgemein, &t.optOUTetrs, &t.optOutKrovak, &t.optOutBL};
+  bool** flags = input ? in : out;
   static constexpr std::string_view kNames[] = {"gk-germ", "gk-general", "utm", "krovak", "ell"};
   for (int i = 0; i < 5; ++i) {
     if (n == kNames[i]) {
@@ -197,173 +170,304 @@ bool EndsWithShp(const std::string& name) {
   return ext == ".shp";
 }
 
-int UsageError(const std::string& text) {
-  std::cerr << "pelmo-cli: " << text << "\n(pelmo-cli --help shows the options)\n";
-  return kExitUsage;
+void LoadPar(Run& r, const std::string& file) {
+  OptionTable dialog = r.session.OptionValues;
+  try {
+    LoadProperties(file, r.t, dialog);
+  } catch (const PropertiesError& e) {
+    throw JobStop{file + ": " + PropertiesErrorMessage(e.number(), false) + " (" + e.what() + ")"};
+  }
+  for (int k = 0; k < kOptionCount; ++k) {
+    if (k != opt::kSevPar && k != opt::kTranslation) r.session.OptionValues[k] = dialog[k];
+  }
+  r.typeFromPar = true;
+}
+
+void SetOption(Run& r, const Given& v) {
+  const auto eq = v[0].find('=');
+  int n = -1;
+  if (eq != std::string::npos) {
+    try {
+      n = std::stoi(v[0].substr(0, eq));
+    } catch (const std::exception&) {
+      n = -1;
+    }
+  }
+  if (n < 0 || n >= kOptionCount) v.Bad();
+  r.session.OptionValues[n] = v[0].substr(eq + 1);
 }
 
 int RunSelfTest(const std::string& file) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) {
-    std::cerr << "pelmo-cli: Die Datei \"" << file
-              << "\" kann nicht angelegt werden (Selbsttest nicht geschrieben)\n";
-    return kExitJobStopped;
+    throw JobStop{"Die Datei \"" + file + "\" kann nicht angelegt werden (Selbsttest nicht geschrieben)"};
   }
   pelmo::geotra::WriteSelfTest(out);
   out.close();
-  if (!out) {
-    std::cerr << "pelmo-cli: Fehler beim Schreiben von \"" << file << "\"\n";
-    return kExitJobStopped;
-  }
+  if (!out) throw JobStop{"Fehler beim Schreiben von \"" + file + "\""};
   return kExitOk;
 }
 
-}  // namespace
+// ------------------------------------------------------------- the options
 
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  CliFrontEnd fe;
-  Session session(fe, DecimalSignFromEnvironment());
-  fe.session = &session;
-  TransformSettings& t = session.settings;
+void JobOptions(const Group& g) {
+  g.Add("--par", "FILE", "load a properties file (.par)",
+        [](Run& r, const Given& v) { LoadPar(r, v[0]); });
+  const std::string projections = "GK-Germ, GK-general, UTM, Krovak, Ell";
+  g.Add("--in", "NAME", "input projection: " + projections,
+        [](Run& r, const Given& v) { if (!SetProjection(r.t, v[0], true)) v.Bad(); },
+        "one of " + projections);
+  g.Add("--out", "NAME", "output projection, same names",
+        [](Run& r, const Given& v) { if (!SetProjection(r.t, v[0], false)) v.Bad(); },
+        "one of " + projections);
+  for (int k : {1, 2}) {
+    const std::string n = std::to_string(k);
+    g.Add("--ell" + n, "FILE", std::string("ellipsoid of the ") + (k == 1 ? "input" : "output") +
+                                   " coordinates (.ell)",
+          [k](Run& r, const Given& v) {
+            if (!LoadEllipsoidFile(v[0], r.t, k, r.session.decimalSign())) {
+              throw JobStop{"Ellipsoid-Datei \"" + v[0] + "\" kann nicht gelesen werden"};
+            }
+          });
+  }
+  for (int k : {1, 2}) {
+    g.Add("--7par" + std::to_string(k), "FILE",
+          std::string(k == 1 ? "first" : "second") + " seven-parameter set (.7pr)",
+          [k](Run& r, const Given& v) {
+            if (!LoadSevenParFile(v[0], r.t, k, r.session.decimalSign())) {
+              throw JobStop{"Parameter-Datei \"" + v[0] + "\" kann nicht gelesen werden"};
+            }
+          });
+  }
+  g.Add("--option", "N=TEXT", "entry N (0-19) of the option table", SetOption,
+        "N=TEXT with N from 0 to 19");
+  g.Add("--translation", "DX DY DH", "translation mode with these shifts",
+        [](Run& r, const Given& v) {
+          r.t.txtDX = v[0];
+          r.t.txtDY = v[1];
+          r.t.txtDH = v[2];
+          r.t.optTranslation = true;
+          r.t.optSevPar = false;
+          r.session.OptionValues[opt::kSevPar] = kFalseText;
+          r.session.OptionValues[opt::kTranslation] = kTrueText;
+        });
+  g.Add("--type", "ascii|shape",
+        "file type (default: the properties file's, else shape for a source ending in .shp, "
+        "else ascii)",
+        [](Run& r, const Given& v) {
+          if (v[0] != "ascii" && v[0] != "shape") v.Bad();
+          r.type = v[0];
+        },
+        "ascii or shape");
+}
 
-  std::optional<std::string> saveParFile;
-  std::optional<std::string> type;
-  std::vector<std::string> positional;
-  bool typeFromPar = false;
+void LayoutOptions(const Group& /*g*/) {}
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return kExitOk;
-    } else if (a == "--version") {
-      std::cout << "pelmo-cli " << PELMO_VERSION << '\n';
-      return kExitOk;
-    } else if (a == "--selftest") {
-      std::string file = (std::filesystem::temp_directory_path() / "test.txt").string();
-      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) file = args[++i];
-      return RunSelfTest(file);
-    } else if (a == "--yes") {
-      fe.yes = true;
-    } else if (a == "--quiet") {
-      fe.quiet = true;
-    } else if (a == "--par") {
-      const auto f = value();
-      if (!f) return UsageError("--par needs a file");
-      OptionTable dialog = session.OptionValues;
-      try {
-        LoadProperties(*f, t, dialog);
-      } catch (const PropertiesError& e) {
-        std::cerr << "pelmo-cli: " << *f << ": " << PropertiesErrorMessage(e.number(), false)
-                  << " (" << e.what() << ")\n";
-        return kExitJobStopped;
-      }
-      for (int k = 0; k < kOptionCount; ++k) {
-        if (k != opt::kSevPar && k != opt::kTranslation) session.OptionValues[k] = dialog[k];
-      }
-      typeFromPar = true;
-    } else if (a == "--in" || a == "--out") {
-      const auto n = value();
-      if (!n || !SetProjection(t, *n, a == "--in")) {
-        return UsageError(a + " needs one of GK-Germ, GK-general, UTM, Krovak, Ell");
-      }
-    } else if (a == "--ell1" || a == "--ell2") {
-      const auto f = value();
-      if (!f) return UsageError(a + " needs a file");
-      if (!LoadEllipsoidFile(*f, t, a == "--ell1" ? 1 : 2, session.decimalSign())) {
-        std::cerr << "pelmo-cli: Ellipsoid-Datei \"" << *f << "\" kann nicht gelesen werden\n";
-        return kExitJobStopped;
-      }
-    } else if (a == "--7par1" || a == "--7par2") {
-      const auto f = value();
-      if (!f) return UsageError(a + " needs a file");
-      if (!LoadSevenParFile(*f, t, a == "--7par1" ? 1 : 2, session.decimalSign())) {
-        std::cerr << "pelmo-cli: Parameter-Datei \"" << *f << "\" kann nicht gelesen werden\n";
-        return kExitJobStopped;
-      }
-    } else if (a == "--option") {
-      const auto v = value();
-      const auto eq = v ? v->find('=') : std::string::npos;
-      int n = -1;
-      if (eq != std::string::npos) {
-        try {
-          n = std::stoi(v->substr(0, eq));
-        } catch (const std::exception&) {
-          n = -1;
+void OutputOptions(const Group& g) {
+  g.Add("--save-par", "FILE",
+        "write the effective configuration as a properties file (without SOURCE and TARGET: "
+        "only that)",
+        [](Run& r, const Given& v) { r.saveParFile = v[0]; });
+}
+
+void BatchOptions(const Group& g) {
+  g.Add("--yes", "", "answer Yes to every overwrite question",
+        [](Run& r, const Given&) { r.fe.yes = true; });
+  g.Add("--quiet", "", "no log lines and no summary",
+        [](Run& r, const Given&) { r.fe.quiet = true; });
+  g.Add("--selftest", "[FILE]",
+        "write the self-test records (default: test.txt in the temporary folder) and exit",
+        [](Run&, const Given& v) {
+          const std::string file =
+              v.values.empty() || v[0].empty()
+                  ? (std::filesystem::temp_directory_path() / "test.txt").string()
+                  : v[0];
+          throw Finish{RunSelfTest(file)};
+        });
+  g.Add("--version", "", "print the version and exit", [](Run&, const Given&) {
+    std::cout << "pelmo-cli " << PELMO_VERSION << '\n';
+    throw Finish{kExitOk};
+  });
+}
+
+void EstimationOptions(const Group& /*g*/) {}
+
+// ------------------------------------------------------------- --help
+
+constexpr const char* kUsage =
+    "Usage: pelmo-cli [OPTIONS] SOURCE TARGET\n"
+    "       pelmo-cli --selftest [FILE]\n"
+    "       pelmo-cli [OPTIONS] --save-par FILE\n"
+    "\n"
+    "Transforms an ASCII coordinate file or a shapefile (.shp with .shx and .dbf)\n"
+    "from one projection and datum into another. Options are applied in order:\n"
+    "later ones override earlier ones and the properties file.\n";
+
+constexpr const char* kFooter = "Exit status: 0 done, 1 the job stopped with a message, 2 usage error.";
+
+/// --help: the usage lines, then the options by group, each described in
+/// lines that fit a terminal of 80 columns.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+    constexpr std::size_t kIndent = 26, kWidth = 79;
+    std::string out = kUsage;
+    for (const std::string& group : app->get_groups()) {
+      const auto options = app->get_options([&](const CLI::Option* o) {
+        return o->get_group() == group && o->nonpositional();
+      });
+      if (group.empty() || options.empty()) continue;
+      out += "\n" + group + ":\n";
+      for (const CLI::Option* o : options) {
+        std::string line = "  " + o->get_name(false, true);
+        for (std::size_t c = line.find(','); c != std::string::npos; c = line.find(',', c + 2)) {
+          line.insert(c + 1, " ");
         }
+        if (!o->get_type_name().empty()) line += " " + o->get_type_name();
+        // Words of the description from column kIndent on, wrapped.
+        std::istringstream words(o->get_description());
+        std::string word;
+        std::size_t column = line.size();
+        bool first = true;
+        while (words >> word) {
+          if (first && column < kIndent) {
+            line.append(kIndent - column, ' ');
+          } else if (first || column + 1 + word.size() > kWidth) {
+            line += "\n" + std::string(kIndent, ' ');
+          } else {
+            line += ' ';
+          }
+          line += word;
+          column = line.size() - line.rfind('\n') - 1;
+          first = false;
+        }
+        out += line + "\n";
       }
-      if (n < 0 || n >= kOptionCount) return UsageError("--option needs N=TEXT with N from 0 to 19");
-      session.OptionValues[n] = v->substr(eq + 1);
-    } else if (a == "--translation") {
-      if (i + 3 >= args.size()) return UsageError("--translation needs DX DY DH");
-      t.txtDX = args[++i];
-      t.txtDY = args[++i];
-      t.txtDH = args[++i];
-      t.optTranslation = true;
-      t.optSevPar = false;
-      session.OptionValues[opt::kSevPar] = kFalseText;
-      session.OptionValues[opt::kTranslation] = kTrueText;
-    } else if (a == "--type") {
-      const auto v = value();
-      if (!v || (*v != "ascii" && *v != "shape")) return UsageError("--type needs ascii or shape");
-      type = *v;
-    } else if (a == "--save-par") {
-      const auto f = value();
-      if (!f) return UsageError("--save-par needs a file");
-      saveParFile = *f;
-    } else if (a.starts_with("--")) {
-      return UsageError("unknown option " + a);
-    } else {
-      positional.push_back(a);
+    }
+    return out + "\n" + app->get_footer() + "\n";
+  }
+};
+
+/// The usage message of a command-line error found by the parser.
+std::string ParseErrorText(const CLI::ParseError& e, const CLI::App& app,
+                           const std::vector<std::unique_ptr<Spec>>& specs) {
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    for (const std::string& a : app.remaining()) {
+      if (a.starts_with("-")) return "unknown option " + a;
     }
   }
-
-  if (positional.size() != 2 && !(positional.empty() && saveParFile)) {
-    return UsageError(positional.empty() ? "SOURCE and TARGET are missing"
-                                         : "exactly one SOURCE and one TARGET are needed");
-  }
-  if (!positional.empty()) {
-    t.txtQuelldatei = positional[0];
-    t.txtZielDatei = positional[1];
-  }
-  if (type) {
-    t.optSHP = *type == "shape";
-    t.optASCII = !t.optSHP;
-  } else if (!typeFromPar || (!t.optSHP && !t.optASCII)) {
-    t.optSHP = EndsWithShp(t.txtQuelldatei);
-    t.optASCII = !t.optSHP;
-  }
-
-  if (saveParFile) {
-    try {
-      SaveProperties(*saveParFile, t, session.OptionValues);
-    } catch (const PropertiesError& e) {
-      std::cerr << "pelmo-cli: " << *saveParFile << ": "
-                << PropertiesErrorMessage(e.number(), true) << " (" << e.what() << ")\n";
-      return kExitJobStopped;
+  std::string what = e.what();
+  for (const auto& s : specs) {
+    if (what.starts_with(s->name + ":") || what.ends_with(" " + s->name)) {
+      return s->name + " needs " + s->needs;
     }
-    if (positional.empty()) return kExitOk;
   }
+  return what;
+}
 
-  session.Touch();
-  fe.interactive = isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
-  fe.progressLine = !fe.quiet && isatty(STDERR_FILENO) != 0;
-  fe.shapeJob = t.optSHP;
-  std::signal(SIGINT, OnInterrupt);
+// ------------------------------------------------------------- the job
+
+/// Runs one job on the settings; prints the summary line.
+int RunOneJob(Run& r) {
+  TransformSettings& t = r.t;
+  r.session.Touch();
+  r.fe.interactive = isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+  r.fe.progressLine = !r.fe.quiet && isatty(STDERR_FILENO) != 0;
+  r.fe.shapeJob = t.optSHP;
+  CatchInterrupt();
 
   const auto start = std::chrono::steady_clock::now();
-  const JobOutcome outcome = RunJob(session);
+  const JobOutcome outcome = RunJob(r.session);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  fe.ClearProgress();
-  if (!fe.quiet) {
-    std::cerr << "\n" << fe.points << " Punkte in "
-              << FormatNumber(elapsed.count(), session.decimalSign()) << " s"
+  r.fe.ClearProgress();
+  if (!r.fe.quiet) {
+    std::cerr << "\n" << r.fe.points << " Punkte in "
+              << FormatNumber(elapsed.count(), r.session.decimalSign()) << " s"
               << (outcome == JobOutcome::kDone ? "" : " (abgebrochen)") << '\n';
   }
   return outcome == JobOutcome::kDone ? kExitOk : kExitJobStopped;
 }
+
+/// Applies the options in order and runs what they ask for.
+int Execute(Run& r, const std::vector<Given>& given) {
+  for (const Given& g : given) {
+    // A switch given a value ("--yes=3"); without one it holds "true".
+    if (g.spec->isSwitch && !g.values.empty() && g.values[0] != "true") {
+      throw UsageError{g.spec->name + " takes no value"};
+    }
+    g.spec->action(r, g);
+  }
+
+  TransformSettings& t = r.t;
+  const auto& files = r.files;
+  if (files.size() != 2 && !(files.empty() && r.saveParFile)) {
+    throw UsageError{files.empty() ? "SOURCE and TARGET are missing"
+                                   : "exactly one SOURCE and one TARGET are needed"};
+  }
+  if (!files.empty()) {
+    t.txtQuelldatei = files[0];
+    t.txtZielDatei = files[1];
+  }
+  if (r.type) {
+    t.optSHP = *r.type == "shape";
+    t.optASCII = !t.optSHP;
+  } else if (!r.typeFromPar || (!t.optSHP && !t.optASCII)) {
+    t.optSHP = EndsWithShp(t.txtQuelldatei);
+    t.optASCII = !t.optSHP;
+  }
+
+  if (r.saveParFile) {
+    try {
+      SaveProperties(*r.saveParFile, t, r.session.OptionValues);
+    } catch (const PropertiesError& e) {
+      throw JobStop{*r.saveParFile + ": " + PropertiesErrorMessage(e.number(), true) + " (" +
+                    e.what() + ")"};
+    }
+    if (files.empty()) return kExitOk;
+  }
+  return RunOneJob(r);
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"", "pelmo-cli"};
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kFooter);
+  app.set_help_flag();
+  std::vector<std::unique_ptr<Spec>> specs;
+  std::vector<Given> given;
+  Run r;
+  JobOptions(Group(app, specs, given, "Job settings"));
+  LayoutOptions(Group(app, specs, given, "ASCII layout"));
+  OutputOptions(Group(app, specs, given, "Output"));
+  BatchOptions(Group(app, specs, given, "Batch"));
+  EstimationOptions(Group(app, specs, given, "Estimation"));
+  app.set_help_flag("-h,--help", "show this help and exit")->group("Batch");
+  app.add_option("SOURCE", r.files)->group("");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "pelmo-cli: " << ParseErrorText(e, app, specs)
+              << "\n(pelmo-cli --help shows the options)\n";
+    return kExitUsage;
+  }
+  try {
+    return Execute(r, given);
+  } catch (const UsageError& e) {
+    std::cerr << "pelmo-cli: " << e.text << "\n(pelmo-cli --help shows the options)\n";
+    return kExitUsage;
+  } catch (const JobStop& e) {
+    std::cerr << "pelmo-cli: " << e.text << '\n';
+    return kExitJobStopped;
+  } catch (const Finish& f) {
+    return f.status;
+  }
+}
+
+}  // namespace
+}  // namespace pelmo::cli
+
+int main(int argc, char** argv) { return pelmo::cli::Main(argc, argv); }

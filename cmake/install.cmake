@@ -24,3 +24,6 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/pelmo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/pelmo.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+
+# The manual page of the batch tool.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/pelmo-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
