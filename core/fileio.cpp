@@ -129,11 +129,18 @@ bool InputFile::ReadLine(std::string& line, std::size_t maxKeep, bool& cut) {
     if (stop != limit) {
       const char c = *stop;
       ++pos_;
+      lineEnd_ = c == '\r' ? "\r" : "\n";
       // CR LF counts as one line end.
-      if (c == '\r' && !AtEnd() && buf_[pos_] == '\n') ++pos_;
+      if (c == '\r' && !AtEnd() && buf_[pos_] == '\n') {
+        ++pos_;
+        lineEnd_ = "\r\n";
+      }
       return true;
     }
-    if (!Fill()) return true;  // last line without line end
+    if (!Fill()) {
+      lineEnd_ = {};
+      return true;  // last line without line end
+    }
   }
 }
 

@@ -55,6 +55,9 @@ class InputFile {
   /// longer line is read past and dropped, and `cut` tells that it was.
   /// Memory stays bounded however long the line is.
   bool ReadLine(std::string& line, std::size_t maxKeep, bool& cut);
+  /// The line end of the line last read: "\r\n", "\n", "\r", or empty for a
+  /// last line without one.
+  std::string_view lineEnd() const noexcept { return lineEnd_; }
   /// Reads up to n bytes; returns how many were read.
   std::size_t Read(char* data, std::size_t n);
 
@@ -65,6 +68,7 @@ class InputFile {
   std::vector<char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
+  std::string_view lineEnd_;
 };
 
 /// Buffered sequential writer. Close() reports a failed flush.

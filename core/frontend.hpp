@@ -32,6 +32,14 @@ class FrontEnd {
   /// Modal Yes/No question; true for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) = 0;
 
+  /// The ASCII driver is about to replace the existing file `path` with its
+  /// target. True lets it (the window: its save dialog has asked); false
+  /// stops the job with the file untouched, the front end having said why.
+  virtual bool ConfirmReplaceAsciiTarget(const std::string& path) {
+    (void)path;
+    return true;
+  }
+
   /// The log box changed; `text` is its whole new content.
   virtual void LogChanged(const std::string& text) { (void)text; }
 

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "core/warnings.hpp"
 
 namespace pelmo {
 
@@ -97,6 +100,36 @@ inline constexpr const char* kFalseText = "False";
 /// decimal sign.
 OptionTable DefaultOptionValues(char decimalSign);
 
+/// Field separator of an ASCII layout.
+enum class AsciiSeparator {
+  kBlank,      ///< one or more blanks
+  kTab,        ///< one tab
+  kComma,      ///< one comma (the decimal sign must then be a point)
+  kSemicolon,  ///< one semicolon
+};
+
+/// Meaning of a column of an ASCII layout.
+enum class AsciiColumn {
+  kId,      ///< any text, copied
+  kFirst,   ///< first value of the point
+  kSecond,  ///< second value
+  kHeight,  ///< height (optional on a line)
+  kSkip,    ///< copied unchanged
+};
+
+/// How ASCII files are read. Inactive (the default): every line is
+/// "first second [height]" separated by blanks and is written as
+/// "first second height". Active: the first `headerLines` lines, empty lines
+/// and lines starting with "#" are copied unchanged; every other line keeps
+/// its columns and separators, with the coordinates replaced by the results.
+struct AsciiLayout {
+  bool active = false;
+  std::vector<AsciiColumn> columns{AsciiColumn::kFirst, AsciiColumn::kSecond,
+                                   AsciiColumn::kHeight};
+  AsciiSeparator separator = AsciiSeparator::kBlank;
+  long headerLines = 0;
+};
+
 /// Meridian-arc coefficients c0..c5 of the target ellipsoid.
 using MeridianCoeffArray = std::array<double, 6>;
 
@@ -111,6 +144,10 @@ class Session {
   MeridianCoeffArray MeridianCoeffs{};
   /// Set by the progress window's Cancel (or Ctrl+C in the batch tool).
   bool CancelRequested = false;
+  /// How ASCII files are read and written.
+  AsciiLayout asciiLayout;
+  /// Plausibility warnings of the current (or last) job.
+  WarningTally warnings;
 
   /// The user's decimal sign, used when numbers are written as text.
   char decimalSign() const noexcept { return decimalSign_; }

@@ -1,5 +1,7 @@
-// The ASCII driver: one point per line, fields separated by blanks,
-// "first second [height]"; written as "first second height" CR LF.
+// The ASCII driver: one point per line, read and written line by line as
+// the session's layout says (formats/ascii_layout.hpp); without a layout
+// "first second [height]" separated by blanks, written as "first second
+// height" CR LF; with one, each line keeps its own line end.
 //
 // An error stops the run with one message: the description, the line and
 // its number, and what the target now holds. The target keeps the lines
@@ -17,9 +19,9 @@
 #include "core/errors.hpp"
 #include "core/fileio.hpp"
 #include "core/frontend.hpp"
-#include "core/numtext.hpp"
+#include "formats/ascii_layout.hpp"
 #include "formats/drivers.hpp"
-#include "geodesy/point_chain.hpp"
+#include "geodesy/plausibility.hpp"
 
 namespace pelmo {
 
@@ -30,82 +32,22 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 constexpr std::string_view kLineEnd = "\r\n";
+// A shapefile or its index starts with the file code 9994 (00 00 27 0A,
+// big-endian); the 0A ends the first "line".
+constexpr std::string_view kShapefileCode{"\0\0\x27", 3};
 
-/// Splits a line into its first three blank-separated fields (a decimal
-/// point having become a comma); returns the number of fields, up to 3.
-int SplitFields(std::string_view line, std::string_view (&fields)[3]) {
-  int count = 0;
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  while (count < 3) {
-    while (i < n && line[i] == ' ') ++i;
-    if (i == n) break;
-    const std::size_t start = i;
-    while (i < n && line[i] != ' ') ++i;
-    fields[count++] = line.substr(start, i - start);
-  }
-  return count;
-}
-
-/// Length of the well-formed UTF-8 sequence at the start of `s` (1 to 4),
-/// or 0 when it does not start with one (RFC 3629: no overlong forms, no
-/// surrogates, nothing above U+10FFFF).
-std::size_t Utf8SequenceLength(std::string_view s) {
-  const auto c = static_cast<unsigned char>(s[0]);
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (s.size() < n) return 0;
-  const auto c1 = static_cast<unsigned char>(s[1]);
-  if (c1 < lo || c1 > hi) return 0;
-  for (std::size_t i = 2; i < n; ++i) {
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
-  }
-  return n;
-}
-
-/// `text` as it can be shown in a message: control characters other than
-/// the tab, bytes that are not UTF-8 (binary data, other encodings) and
-/// the invisible byte order mark become U+FFFD.
-std::string Printable(std::string_view text) {
-  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  constexpr unsigned char kFirstPrintable = 0x20, kDelete = 0x7F;
-  std::string out;
-  while (!text.empty()) {
-    const std::size_t n = Utf8SequenceLength(text);
-    const auto c = static_cast<unsigned char>(text[0]);
-    if (n == 0 || (n == 1 && ((c < kFirstPrintable && c != '\t') || c == kDelete))) {
-      out += kReplacement;
-      text.remove_prefix(1);
-    } else if (text.substr(0, n) == kUtf8Bom) {
-      out += kReplacement;
-      text.remove_prefix(n);
-    } else {
-      out.append(text.substr(0, n));
-      text.remove_prefix(n);
-    }
-  }
-  return out;
-}
+namespace fs = std::filesystem;
 
 /// The message for an error at a line: its description, the line number and
 /// the line itself (cut when very long, made printable).
-std::string LineErrorMessage(const std::exception& e, long lineNo, const std::string& line) {
+std::string LineErrorMessage(const std::exception& e, const TransformSettings& t, long lineNo,
+                             const std::string& line) {
   constexpr std::size_t kShownBytes = 200;
   std::string msg = e.what();
+  // A field that cannot be read: which column, and what it needs.
+  if (const auto* field = dynamic_cast<const AsciiFieldError*>(&e)) {
+    msg += "\r\n" + FieldErrorText(*field, t);
+  }
   msg += "\r\nZeile ";
   msg += std::to_string(lineNo);
   msg += ": ";
@@ -113,18 +55,12 @@ std::string LineErrorMessage(const std::exception& e, long lineNo, const std::st
     std::size_t cut = kShownBytes;
     // Not inside a UTF-8 sequence.
     while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    msg += Printable(std::string_view(line).substr(0, cut));
+    msg += PrintableText(std::string_view(line).substr(0, cut));
     msg += "...";
   } else {
-    msg += Printable(line);
+    msg += PrintableText(line);
   }
   return msg;
-}
-
-/// The error for a line longer than the reader keeps.
-RunTimeError LineTooLong() {
-  return RunTimeError(errnum::kOutOfStringSpace,
-                      "die Zeile ist länger als " + std::to_string(kMaxLineBytes) + " Zeichen");
 }
 
 /// Lines and bytes handed to the target, and how many lines had reached the
@@ -174,10 +110,11 @@ std::string KeptLinesText(long kept) {
 
 bool TransformAsciiFile(Session& session) {
   const TransformSettings& t = session.settings;
-  const char sign = session.decimalSign();
+  const bool layout = session.asciiLayout.active;
+  const PlausibilityContext checks = MakePlausibilityContext(session);
   InputFile source;
   OutputFile target;
-  std::string line, work, out;
+  std::string line, out;
   long lineNo = 0;
   bool inLine = false;
   // What went into the target: lines and bytes handed to it, and the lines
@@ -185,52 +122,41 @@ bool TransformAsciiFile(Session& session) {
   TargetProgress progress;
   try {
     source.Open(t.txtQuelldatei);
+    std::error_code ec;
+    if (fs::exists(t.txtZielDatei, ec) && !fs::is_directory(t.txtZielDatei, ec) &&
+        !session.frontEnd().ConfirmReplaceAsciiTarget(t.txtZielDatei)) {
+      return false;
+    }
     target.Open(t.txtZielDatei);
     progress.opened = true;
     bool cut = false;
     while (source.ReadLine(line, kMaxLineBytes, cut)) {
       ++lineNo;
+      out.clear();
+      std::string_view text = line;
+      if (lineNo == 1 && text == kShapefileCode) {
+        throw RunTimeError(errnum::kTypeMismatch,
+                           "die Quelldatei " + t.txtQuelldatei +
+                               " ist binär und sieht wie eine Shapedatei aus; für Shapedateien "
+                               "den Dateityp \"Shape\" wählen (pelmo-cli: --type shape)");
+      }
       inLine = true;
       if (lineNo == 1) {
-        if (line.starts_with(kUtf8Bom)) line.erase(0, kUtf8Bom.size());
-        if (line.starts_with(kUtf16LeBom) || line.starts_with(kUtf16BeBom)) {
+        if (text.starts_with(kUtf16LeBom) || text.starts_with(kUtf16BeBom)) {
           throw RunTimeError(errnum::kTypeMismatch,
                              "die Datei ist in UTF-16 geschrieben; gelesen werden ANSI- und "
                              "UTF-8-Textdateien");
         }
+        // A layout keeps the byte order mark in the target.
+        if (line.starts_with(kUtf8Bom)) {
+          line.erase(0, kUtf8Bom.size());
+          text = line;
+          if (layout) out += kUtf8Bom;
+        }
       }
-      // The decimal point becomes the decimal comma; blanks separate fields.
-      work.assign(line);
-      for (char& ch : work) {
-        if (ch == '.') ch = ',';
-      }
-      std::string_view fields[3];
-      const int count = SplitFields(work, fields);
-      // Of a line longer than what is kept, only fields that end inside
-      // the kept part can be read; a field that may go on beyond it, or one
-      // that may lie there, makes the line too long.
-      const auto complete = [&](int k) {
-        return !cut || (k < count && fields[k].data() + fields[k].size() < work.data() + work.size());
-      };
-      // Field 0 is converted before field 1 is looked for: a line without
-      // blanks (tab-separated values, a word) is a conversion error, an
-      // empty line or a single number an index error.
-      if (!complete(0)) throw LineTooLong();
-      if (count < 1) throw RunTimeError(errnum::kOutOfRange);
-      double first = ParseNumber(fields[0]);
-      if (!complete(1)) throw LineTooLong();
-      if (count < 2) throw RunTimeError(errnum::kOutOfRange);
-      double second = ParseNumber(fields[1]);
-      if (!complete(2)) throw LineTooLong();
-      double height = count >= 3 ? ParseNumber(fields[2]) : 0;
-      const PointResult r = TransformPoint(session, first, second, height);
-      out.clear();
-      AppendNumber(out, r[0], sign);
-      out += ' ';
-      AppendNumber(out, r[1], sign);
-      out += ' ';
-      AppendNumber(out, height, sign);
-      out += kLineEnd;
+      const AsciiLineResult r = TransformAsciiLine(session, checks, text, lineNo, cut, out);
+      session.warnings.Add(r.warnings, lineNo);
+      out += layout ? source.lineEnd() : kLineEnd;
       target.Write(out);
       progress.Written(out.size(), target.committed());
       inLine = false;
@@ -241,7 +167,7 @@ bool TransformAsciiFile(Session& session) {
     return true;
   } catch (const std::exception& e) {
     source.Close();
-    std::string msg = inLine ? LineErrorMessage(e, lineNo, line) : std::string(e.what());
+    std::string msg = inLine ? LineErrorMessage(e, t, lineNo, line) : std::string(e.what());
     if (progress.opened) {
       msg += kLineEnd;
       msg += KeptLinesText(FinishAfterError(target, progress));

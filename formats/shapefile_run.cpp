@@ -44,6 +44,7 @@
 #include "core/numtext.hpp"
 #include "formats/drivers.hpp"
 #include "formats/shapefile_format.hpp"
+#include "geodesy/plausibility.hpp"
 #include "geodesy/point_chain.hpp"
 
 namespace pelmo {
@@ -96,10 +97,12 @@ class ShapeRun {
   bool Ask(const std::string& text) {
     return fe_.AskYesNo(text, kProblemTitle, MsgIcon::kExclamation);
   }
-  /// Passes one point through the chain (height 0) and returns (x, y).
+  /// Passes one point through the chain (height 0) and returns (x, y);
+  /// the plausibility of vertices is counted per record.
   void Transform(double& x, double& y) {
     double first = x, second = y, height = 0;
     const PointResult r = TransformPoint(s_, first, second, height);
+    if (curRecord_ > 0 && curPoint_ >= 0) s_.warnings.Add(CheckPoint(checks_, x, r), curRecord_);
     x = r[0];
     y = r[1];
   }
@@ -135,6 +138,7 @@ class ShapeRun {
 
   Session& s_;
   FrontEnd& fe_;
+  const PlausibilityContext checks_ = MakePlausibilityContext(s_);
   bool finished_ = false;
   bool progressOpen_ = false;
 

@@ -174,9 +174,11 @@ Projection OutputProjection(const TransformSettings& t) {
 
 /// Inverse of a projection: the point values (laid out as the drivers pass
 /// them) to latitude B and longitude L in radians on the ellipsoid of side 1
-/// or 2. `first` and `second` are working storage.
+/// or 2. `first` and `second` are working storage. `lon` receives the
+/// longitude difference from the central meridian of a Gauss-Krueger
+/// projection [rad].
 std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side,
-                                   double& first, double& second) {
+                                   double& first, double& second, double& lon) {
   const SideOptions& o = side == 1 ? kInputOptions : kOutputOptions;
   auto gk = [&]() -> const geotra::GaussKruegerPrepared& {
     return side == 1 ? c.Gk1() : c.Gk2();
@@ -193,6 +195,7 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
       const double L0 = c.o[o.gkMeridian]();
       second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
       bl = geotra::GKToBL(gk(), first, second);
+      lon = bl[1];
       bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
       return bl;
     }
@@ -205,6 +208,7 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
       second = Div(second, k);
       first = Div(first, k);
       bl = geotra::GKToBL(gk(), first, second);
+      lon = bl[1];
       bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
       return bl;
     }
@@ -216,6 +220,7 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
       second = Div(second, k);
       first = Div(first, k);
       bl = geotra::GKToBL(gk(), first, second);
+      lon = bl[1];
       bl[1] = Div(c.o[o.meridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
       return bl;
     }
@@ -245,7 +250,8 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   // Input side: to geocentric X, Y, Z on ellipsoid 1. Krovak coordinates
   // carry no height: the point is put on the ellipsoid.
   const Projection in = InputProjection(t);
-  const auto bl = ToGeographic(c, in, 1, first, second);
+  PointResult r;
+  const auto bl = ToGeographic(c, in, 1, first, second, r.inLon);
   std::array<double, 3> W =
       geotra::BLHToXYZ(bl[0], bl[1], in == Projection::kKrovak ? 0 : height, c.a1(), c.e1());
 
@@ -256,7 +262,6 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   // Output side.
   W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
   const MeridianCoeffArray& m = s.MeridianCoeffs;
-  PointResult r;
   if (t.optOutBL) {
     const double lat = Div(W[0] * kDegreesPerHalfTurn, kPi);
     const double lon = Div(W[1] * kDegreesPerHalfTurn, kPi);
@@ -265,6 +270,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   } else if (t.optOutGK) {
     const double L0 = c.o[opt::kGKBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    r.outLon = l;
     auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     g[1] = Div(L0, kGKZoneWidth) * kMillion + (g[1] + kFalseEasting);
     r.values = {g[1], g[0], 0};
@@ -272,6 +278,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   } else if (t.optOUTetrs) {
     const double L0 = c.o[opt::kUTMBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    r.outLon = l;
     auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kUTMma2]();
     g[1] = ((k * g[1]) + kFalseEasting) +
@@ -282,6 +289,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   } else if (t.optOutGKallgemein) {
     const double L0 = c.o[opt::kOUTmeridian]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
+    r.outLon = l;
     auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kOUTscale]();
     g[1] = k * g[1] + c.o[opt::kOUTeasting]();
@@ -311,7 +319,8 @@ GeocentricPoint PointToGeocentric(Session& session, int side, double first, doub
   const TransformSettings& t = session.settings;
   const Projection proj = side == 1 ? InputProjection(t) : OutputProjection(t);
   GeocentricPoint p;
-  const auto bl = ToGeographic(c, proj, side, first, second);
+  double lon = 0;
+  const auto bl = ToGeographic(c, proj, side, first, second, lon);
   p.B = bl[0];
   p.L = bl[1];
   p.xyz = side == 1 ? geotra::BLHToXYZ(p.B, p.L, height, c.a1(), c.e1())

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 
 #include "core/settings.hpp"
 
@@ -14,6 +15,11 @@ namespace pelmo {
 struct PointResult {
   std::array<double, 3> values{};
   std::size_t size = 0;
+  /// Longitude difference from the central meridian [rad] that the inverse
+  /// of the input projection gave, and that the forward of the output
+  /// projection took; NaN where no Gauss-Krueger projection was used.
+  double inLon = std::numeric_limits<double>::quiet_NaN();
+  double outLon = std::numeric_limits<double>::quiet_NaN();
   double operator[](std::size_t i) const { return values[i]; }
 };
 

@@ -10,6 +10,7 @@
 #include "core/numtext.hpp"
 #include "formats/drivers.hpp"
 #include "geodesy/geodesy.hpp"
+#include "geodesy/plausibility.hpp"
 
 namespace pelmo {
 
@@ -86,6 +87,7 @@ JobOutcome RunJob(Session& session) {
 
   // Every new job converts the settings afresh.
   session.Touch();
+  session.warnings.Clear();
   const auto t0 = std::chrono::steady_clock::now();
   bool done = false;
   try {
@@ -98,6 +100,13 @@ JobOutcome RunJob(Session& session) {
     done = false;
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
+  // The plausibility warnings, once, on lines of their own.
+  const std::string warnings = WarningReport(session.warnings, MakePlausibilityContext(session),
+                                             t.optSHP, session.decimalSign());
+  if (!warnings.empty()) {
+    const std::string& log = t.txtDateien;
+    session.AppendLog((log.empty() || log.back() == '\n' ? "" : "\r\n") + warnings);
+  }
   session.AppendLog("vergangene Zeit in s " + FormatNumber(elapsed.count(), session.decimalSign()));
   return done ? JobOutcome::kDone : JobOutcome::kFailed;
 }

@@ -84,13 +84,18 @@ TEST_F(BadAscii, Catalogue) {
   const std::string tenMB(10'000'000, 'x'), digits(10'000'000, '7');
   const std::string empty = "\r\nDie Zieldatei ist leer.";
   const std::string one = "\r\nDie Zieldatei enthält die Zeile 1.";
+  // The second line of a field that is no number.
+  const auto col = [](const std::string& field, bool tooLarge = false) {
+    return "Spalte 1 (erster Wert): " + field + (tooLarge ? " ist zu groß für eine Zahl" : " ist keine Zahl");
+  };
   const std::string utf16 =
       "Typen unverträglich: die Datei ist in UTF-16 geschrieben; gelesen werden ANSI- und "
       "UTF-8-Textdateien\r\nZeile 1: ";
   std::vector<Case> cases = {
       // A PNG image: stops at the first line, shown with its binary bytes
       // replaced; the target is empty and says so.
-      {"binary garbage", png, false, "Typen unverträglich\r\nZeile 1: " + kR + "PNG" + empty, "",
+      {"binary garbage", png, false, "Typen unverträglich\r\n" + col("\"" + kR + "PNG\"") +
+       "\r\nZeile 1: " + kR + "PNG" + empty, "",
        ""},
       // Memory stays bounded: a line is kept up to 1 MiB. A point followed
       // by 10 MB of further fields is read (further fields are ignored); a
@@ -105,13 +110,15 @@ TEST_F(BadAscii, Catalogue) {
        empty, ""},
       // NUL bytes are no blanks and no digits.
       {"NUL in a number", Bytes("1 2 3\r\n4\0 5 6\r\n"), false,
-       "Typen unverträglich\r\nZeile 2: 4" + kR + " 5 6" + one, "", "11 22 4\r\n"},
-      {"NUL bytes only", std::string(64, '\0'), false, "Typen unverträglich\r\nZeile 1: " + kR + kR,
+       "Typen unverträglich\r\n" + col("\"4" + kR + "\"") + "\r\nZeile 2: 4" + kR + " 5 6" + one, "",
+       "11 22 4\r\n"},
+      {"NUL bytes only", std::string(64, '\0'), false, "Typen unverträglich\r\nSpalte 1 (erster Wert): \"" + kR + kR,
        empty, ""},
       // A mark on a later line, as left by joining two files, is no blank;
       // the message shows it instead of hiding it.
       {"UTF-8 byte order mark on line 2", "1 2 3\r\n\xEF\xBB\xBF" "4 5 6\r\n", false,
-       "Typen unverträglich\r\nZeile 2: " + kR + "4 5 6" + one, "", "11 22 4\r\n"},
+       "Typen unverträglich\r\n" + col("\"" + kR + "4\"") + "\r\nZeile 2: " + kR + "4 5 6" + one, "",
+       "11 22 4\r\n"},
       // UTF-16 (either byte order, with its mark) is refused at once.
       {"UTF-16 little endian", Utf16("1 2 3\r\n4 5 6\r\n", true), false, utf16, empty, ""},
       {"UTF-16 big endian", Utf16("1 2 3\r\n4 5 6\r\n", false), false, utf16, empty, ""},
@@ -128,7 +135,8 @@ TEST_F(BadAscii, Catalogue) {
            {"1.7976931348623157e308", "", "1,79769313486232e+308"}}) {
     const std::string line = field + " 2 3";
     cases.push_back({field, "1 2 3\r\n" + line + "\r\n", error.empty(),
-                     error.empty() ? "" : error + "\r\nZeile 2: " + line + one, "",
+                     error.empty() ? "" : error + "\r\n" + col("\"" + field + "\"", error == "Überlauf")
+                                                    + "\r\nZeile 2: " + line + one, "",
                      "11 22 4\r\n" + (error.empty() ? written + " 22 4\r\n" : "")});
   }
   for (const Case& c : cases) {
@@ -154,7 +162,8 @@ TEST_F(BadAscii, JobStartShowsTheDriversMessageAndLogsTheTime) {
   WriteBytes(s.settings.txtQuelldatei, "1 2 3\r\nnan 2 3\r\n");
   EXPECT_EQ(RunJob(s), JobOutcome::kFailed);
   EXPECT_EQ(fe.OnlyMessage(),
-            "Typen unverträglich\r\nZeile 2: nan 2 3\r\nDie Zieldatei enthält die Zeile 1.");
+            "Typen unverträglich\r\nSpalte 1 (erster Wert): \"nan\" ist keine Zahl\r\n"
+            "Zeile 2: nan 2 3\r\nDie Zieldatei enthält die Zeile 1.");
   EXPECT_EQ(s.settings.txtDateien.rfind("vergangene Zeit in s ", 0), 0u);
 }
 

@@ -116,7 +116,8 @@ TEST_F(AsciiFaults, BadLineAfterSeveralBlocksKeepsEveryLineBeforeIt) {
   WriteBytes(source, input + "1 zwei 3\r\n4 5 6\r\n");
   EXPECT_EQ(RunJob(session), JobOutcome::kFailed);
   EXPECT_EQ(fe.OnlyMessage(),
-            "Typen unverträglich\r\nZeile 15001: 1 zwei 3\r\n"
+            "Typen unverträglich\r\nSpalte 2 (zweiter Wert): \"zwei\" ist keine Zahl\r\n"
+            "Zeile 15001: 1 zwei 3\r\n"
             "Die Zieldatei enthält die Zeilen 1 bis 15000.");
   EXPECT_EQ(SplitCrLf(ReadBytes(target)).size(), 15000u);
   EXPECT_EQ(session.settings.txtDateien.rfind("vergangene Zeit in s ", 0), 0u);
