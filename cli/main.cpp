@@ -24,6 +24,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,7 @@
 #include "core/errors.hpp"
 #include "core/numtext.hpp"
 #include "core/settings.hpp"
+#include "formats/ascii_layout.hpp"
 #include "geodesy/selftest.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
@@ -55,6 +57,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitJobStopped = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitWarnings = 3;
 
 /// A usage error: the text after "pelmo-cli: " (exit 2).
 struct UsageError {
@@ -78,6 +81,7 @@ struct Run {
   std::optional<std::string> type;         ///< --type
   std::optional<std::string> saveParFile;  ///< --save-par
   bool typeFromPar = false;                ///< a properties file was loaded
+  bool strict = false;                     ///< --strict: warnings give exit status 3
   std::vector<std::string> files;          ///< SOURCE TARGET
 };
 
@@ -183,6 +187,44 @@ void LoadPar(Run& r, const std::string& file) {
   r.typeFromPar = true;
 }
 
+/// What the entries of the option table mean, and what they hold: a
+/// number, a check-box state (0, 1, 2) or a truth value (True, False).
+struct OptionEntry {
+  const char* meaning;
+  enum Kind { kNumber, kCheck, kTruth } kind;
+};
+constexpr OptionEntry kOptionEntries[kOptionCount] = {
+    {"lock the window's text fields (0, 1)", OptionEntry::kCheck},
+    {"GK-Germ input: central meridian (degrees; index = meridian / 3)", OptionEntry::kNumber},
+    {"GK-Germ output: central meridian", OptionEntry::kNumber},
+    {"UTM input: central meridian (zone = (meridian + 177) / 6 + 1)", OptionEntry::kNumber},
+    {"UTM output: central meridian", OptionEntry::kNumber},
+    {"UTM input: scale (0.9996)", OptionEntry::kNumber},
+    {"UTM output: scale", OptionEntry::kNumber},
+    {"window: expert layout (0, 1)", OptionEntry::kCheck},
+    {"window: upper progress bar (0, 1)", OptionEntry::kCheck},
+    {"window: lower progress bar (0, 1)", OptionEntry::kCheck},
+    {"seven-parameter mode (True, False)", OptionEntry::kTruth},
+    {"translation mode (True, False)", OptionEntry::kTruth},
+    {"GK-general input: false easting (m)", OptionEntry::kNumber},
+    {"GK-general input: central meridian (degrees)", OptionEntry::kNumber},
+    {"GK-general input: false northing (m)", OptionEntry::kNumber},
+    {"GK-general input: scale", OptionEntry::kNumber},
+    {"GK-general output: false easting (m)", OptionEntry::kNumber},
+    {"GK-general output: central meridian (degrees)", OptionEntry::kNumber},
+    {"GK-general output: false northing (m)", OptionEntry::kNumber},
+    {"GK-general output: scale", OptionEntry::kNumber},
+};
+
+/// The --help section on the entries of --option.
+std::string OptionEntriesHelp() {
+  std::string text = "Entries of --option N=TEXT:\n";
+  for (int n = 0; n < kOptionCount; ++n) {
+    text += (n < 10 ? "   " : "  ") + std::to_string(n) + "  " + kOptionEntries[n].meaning + "\n";
+  }
+  return text;
+}
+
 void SetOption(Run& r, const Given& v) {
   const auto eq = v[0].find('=');
   int n = -1;
@@ -194,7 +236,23 @@ void SetOption(Run& r, const Given& v) {
     }
   }
   if (n < 0 || n >= kOptionCount) v.Bad();
-  r.session.OptionValues[n] = v[0].substr(eq + 1);
+  const std::string text = v[0].substr(eq + 1);
+  // Refused here rather than at the first point of the job.
+  const OptionEntry& e = kOptionEntries[n];
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  const bool ok = e.kind == OptionEntry::kNumber  ? IsNumeric(text)
+                  : e.kind == OptionEntry::kCheck ? text == "0" || text == "1" || text == "2"
+                                                  : lower == "true" || lower == "false";
+  if (!ok) {
+    throw UsageError{"--option " + v[0] + ": entry " + std::to_string(n) + " (" + e.meaning +
+                     ") needs " +
+                     (e.kind == OptionEntry::kNumber  ? "a number"
+                      : e.kind == OptionEntry::kCheck ? "0, 1 or 2"
+                                                      : "True or False")};
+  }
+  r.session.OptionValues[n] = text;
 }
 
 int RunSelfTest(const std::string& file) {
@@ -261,9 +319,42 @@ void JobOptions(const Group& g) {
         "ascii or shape");
 }
 
-void LayoutOptions(const Group& /*g*/) {}
+void LayoutOptions(const Group& g) {
+  g.Add("--columns", "LIST",
+        "the meaning of each column of an ASCII line, in order, from id (any text, copied), "
+        "first, second, height, skip (copied); e.g. id,second,first,height",
+        [](Run& r, const Given& v) {
+          std::string error;
+          if (!ParseAsciiColumns(v[0], r.session.asciiLayout.columns, error)) {
+            throw UsageError{"--columns " + v[0] + ": " + error};
+          }
+          r.session.asciiLayout.active = true;
+        },
+        "a list such as id,first,second,height");
+  g.Add("--separator", "blank|tab|comma|semicolon",
+        "what separates the columns (blank: one or more blanks; comma: the decimal sign must be "
+        "a point)",
+        [](Run& r, const Given& v) {
+          if (!ParseAsciiSeparator(v[0], r.session.asciiLayout.separator)) v.Bad();
+          r.session.asciiLayout.active = true;
+        },
+        "blank, tab, comma or semicolon");
+  g.Add("--header", "N", "the first N lines are copied unchanged",
+        [](Run& r, const Given& v) {
+          const char* end = v[0].data() + v[0].size();
+          long n = -1;
+          if (std::from_chars(v[0].data(), end, n).ptr != end || n < 0) v.Bad();
+          r.session.asciiLayout.headerLines = n;
+          r.session.asciiLayout.active = true;
+        },
+        "a number of lines (0 or more)");
+}
 
 void OutputOptions(const Group& g) {
+  g.Add("--strict", "",
+        "plausibility warnings (wrong zone, far from the central meridian, results out of "
+        "range) give exit status 3; the target is still written",
+        [](Run& r, const Given&) { r.strict = true; });
   g.Add("--save-par", "FILE",
         "write the effective configuration as a properties file (without SOURCE and TARGET: "
         "only that)",
@@ -271,7 +362,9 @@ void OutputOptions(const Group& g) {
 }
 
 void BatchOptions(const Group& g) {
-  g.Add("--yes", "", "answer Yes to every overwrite question",
+  g.Add("--yes", "",
+        "answer Yes to every overwrite question; an existing ASCII target is replaced only "
+        "with --yes or a Yes typed on a terminal",
         [](Run& r, const Given&) { r.fe.yes = true; });
   g.Add("--quiet", "", "no log lines and no summary",
         [](Run& r, const Given&) { r.fe.quiet = true; });
@@ -303,7 +396,9 @@ constexpr const char* kUsage =
     "from one projection and datum into another. Options are applied in order:\n"
     "later ones override earlier ones and the properties file.\n";
 
-constexpr const char* kFooter = "Exit status: 0 done, 1 the job stopped with a message, 2 usage error.";
+constexpr const char* kFooter =
+    "Exit status: 0 done, 1 the job stopped with a message, 2 usage error,\n"
+    "3 done with plausibility warnings (--strict).";
 
 /// --help: the usage lines, then the options by group, each described in
 /// lines that fit a terminal of 80 columns.
@@ -344,7 +439,7 @@ class HelpFormatter : public CLI::Formatter {
         out += line + "\n";
       }
     }
-    return out + "\n" + app->get_footer() + "\n";
+    return out + "\n" + OptionEntriesHelp() + "\n" + app->get_footer() + "\n";
   }
 };
 
@@ -385,7 +480,8 @@ int RunOneJob(Run& r) {
               << FormatNumber(elapsed.count(), r.session.decimalSign()) << " s"
               << (outcome == JobOutcome::kDone ? "" : " (abgebrochen)") << '\n';
   }
-  return outcome == JobOutcome::kDone ? kExitOk : kExitJobStopped;
+  if (outcome != JobOutcome::kDone) return kExitJobStopped;
+  return r.strict && r.session.warnings.Total() > 0 ? kExitWarnings : kExitOk;
 }
 
 /// Applies the options in order and runs what they ask for.

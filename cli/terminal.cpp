@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "core/errors.hpp"
+#include "job/job_start.hpp"
 
 namespace pelmo::cli {
 
@@ -34,6 +35,28 @@ void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
 void TerminalFrontEnd::ShowMessage(const std::string& text, const std::string& title, MsgIcon) {
   ClearProgress();
   std::cerr << (title.empty() ? kProgramName : title) << ": " << ForTerminal(text) << '\n';
+  // Ellipsoids out of range are mostly ellipsoids never given.
+  if (text == kMsgEllipsoid1 || text == kMsgEllipsoid2) {
+    const char* option = text == kMsgEllipsoid1 ? "--ell1" : "--ell2";
+    std::cerr << "(das Ellipsoid " << (text == kMsgEllipsoid1 ? "der Eingabe" : "der Ausgabe")
+              << " gibt " << option << " FILE an, z. B. " << option
+              << " data/GRS_1980.ell, oder --par FILE mit einer ganzen Einstellung)\n";
+  }
+}
+
+bool TerminalFrontEnd::ConfirmReplaceAsciiTarget(const std::string& path) {
+  if (yes) return true;
+  if (interactive) {
+    if (AskYesNo("Die Datei " + path + " existiert bereits, soll sie überschrieben werden?",
+                 kProblemTitle, MsgIcon::kExclamation)) {
+      return true;
+    }
+    std::cerr << "pelmo-cli: die Zieldatei " << path << " bleibt unverändert\n";
+    return false;
+  }
+  std::cerr << "pelmo-cli: die Zieldatei " << path
+            << " existiert bereits und bleibt unverändert; mit --yes wird sie ersetzt\n";
+  return false;
 }
 
 bool TerminalFrontEnd::AskYesNo(const std::string& text, const std::string& title, MsgIcon) {
@@ -64,6 +87,16 @@ void TerminalFrontEnd::LogChanged(const std::string& text) {
     ClearProgress();
     std::cerr << ForTerminal(text.substr(logShown_));
     if (!text.empty() && text.back() != '\n') std::cerr << '\n';
+  } else {
+    // Warnings are shown also without log lines.
+    const std::string added = ForTerminal(text.substr(logShown_));
+    for (std::size_t at = added.find("Warnung:"); at != std::string::npos;
+         at = added.find("Warnung:", at + 1)) {
+      if (at == 0 || added[at - 1] == '\n') {
+        ClearProgress();
+        std::cerr << added.substr(at, added.find('\n', at) - at) << '\n';
+      }
+    }
   }
   lastLog_ = text;
   logShown_ = text.size();

@@ -26,6 +26,7 @@ class TerminalFrontEnd : public FrontEnd {
 
   void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) override;
   bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override;
+  bool ConfirmReplaceAsciiTarget(const std::string& path) override;
   void LogChanged(const std::string& text) override;
   void ProcessEvents() override;
   void ProgressPercent(const std::string& text) override;
