@@ -13,6 +13,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Pelmo"));
   QApplication::setApplicationVersion(QStringLiteral("1.04"));
   pelmo::ui::InstallLook(app);
+  pelmo::ui::InstallToolkitTexts(app);
 
   // Developer switch for the manual's pictures (tools/screenshots.sh).
   const QStringList args = QApplication::arguments();

@@ -110,7 +110,8 @@ std::string KeptLinesText(long kept) {
 
 bool TransformAsciiFile(Session& session) {
   const TransformSettings& t = session.settings;
-  const bool layout = session.asciiLayout.active;
+  // The layout of the whole job, whatever is applied while it runs.
+  const AsciiLayout layout = session.asciiLayout;
   const PlausibilityContext checks = MakePlausibilityContext(session);
   InputFile source;
   OutputFile target;
@@ -151,12 +152,12 @@ bool TransformAsciiFile(Session& session) {
         if (line.starts_with(kUtf8Bom)) {
           line.erase(0, kUtf8Bom.size());
           text = line;
-          if (layout) out += kUtf8Bom;
+          if (layout.active) out += kUtf8Bom;
         }
       }
-      const AsciiLineResult r = TransformAsciiLine(session, checks, text, lineNo, cut, out);
+      const AsciiLineResult r = TransformAsciiLine(session, layout, checks, text, lineNo, cut, out);
       session.warnings.Add(r.warnings, lineNo);
-      out += layout ? source.lineEnd() : kLineEnd;
+      out += layout.active ? source.lineEnd() : kLineEnd;
       target.Write(out);
       progress.Written(out.size(), target.committed());
       inLine = false;

@@ -363,10 +363,9 @@ std::string FieldErrorText(const AsciiFieldError& e, const TransformSettings& t)
 
 // ---------------------------------------------------------------- one line
 
-AsciiLineResult TransformAsciiLine(Session& session, const PlausibilityContext& ctx,
-                                   std::string_view line, long lineNo, bool cut,
-                                   std::string& out) {
-  const AsciiLayout& layout = session.asciiLayout;
+AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
+                                   const PlausibilityContext& ctx, std::string_view line,
+                                   long lineNo, bool cut, std::string& out) {
   const AsciiPoint p = ReadAsciiLine(line, lineNo, cut, layout);
   AsciiLineResult result;
   if (p.copy) {

@@ -96,10 +96,11 @@ struct AsciiLineResult {
   PointWarnings warnings;
 };
 
-/// Transforms one line of the session's layout and appends the text written
+/// Transforms one line read with `layout` and appends the text written
 /// for it (without line end) to `out`. Throws what ReadAsciiLine and
 /// TransformPoint throw.
-AsciiLineResult TransformAsciiLine(Session& session, const PlausibilityContext& ctx,
-                                   std::string_view line, long lineNo, bool cut, std::string& out);
+AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
+                                   const PlausibilityContext& ctx, std::string_view line,
+                                   long lineNo, bool cut, std::string& out);
 
 }  // namespace pelmo

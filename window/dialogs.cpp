@@ -1,6 +1,7 @@
 #include "window/dialogs.hpp"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace pelmo::ui {
@@ -19,11 +20,23 @@ QVector<FilterEntry> CommonDialog::parseFilter(const QString& filter) {
 }
 
 bool CommonDialog::show(Mode mode) {
-  const std::optional<Choice> choice = run(mode);
-  if (!choice || choice->fileName.isEmpty()) return false;
-  fileName_ = choice->fileName;
-  filterIndex_ = choice->filterIndex;
-  return true;
+  const QString proposed = fileName_;
+  const int proposedFilter = filterIndex_;
+  for (;;) {
+    const std::optional<Choice> choice = run(mode);
+    if (!choice || choice->fileName.isEmpty()) {
+      fileName_ = proposed;
+      filterIndex_ = proposedFilter;
+      return false;
+    }
+    fileName_ = choice->fileName;
+    filterIndex_ = choice->filterIndex;
+    // An existing file is taken only after a Yes; after a No the dialog
+    // comes back with the name chosen.
+    if (mode == Mode::kOpen || !ask_ || !QFileInfo(fileName_).isFile() || ask_(fileName_)) {
+      return true;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- QtCommonDialog

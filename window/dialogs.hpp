@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 #include <optional>
 
 #include "core/frontend.hpp"
@@ -25,7 +26,8 @@ struct FilterEntry {
 /// list of description and pattern pairs separated by "|", a 1-based filter
 /// index, an open and a save dialog and the chosen file name. Every property
 /// keeps the value its last use left, so the name last chosen in any file
-/// dialog is proposed again.
+/// dialog is proposed again. A save dialog that chose an existing file asks
+/// the overwrite question; No shows the dialog again.
 class CommonDialog {
  public:
   enum class Mode { kOpen, kSave };
@@ -55,6 +57,10 @@ class CommonDialog {
   bool showOpen() { return show(Mode::kOpen); }
   bool showSave() { return show(Mode::kSave); }
 
+  /// The question a save dialog asks about an existing file; true for Yes.
+  /// Without one, existing files are taken without a word.
+  void setOverwriteQuestion(std::function<bool(const QString&)> ask) { ask_ = std::move(ask); }
+
   /// Splits a filter string into its entries; an unpaired last description
   /// gets no patterns.
   static QVector<FilterEntry> parseFilter(const QString& filter);
@@ -69,10 +75,12 @@ class CommonDialog {
   QString filter_;
   int filterIndex_ = 1;
   QString fileName_;
+  std::function<bool(const QString&)> ask_;
 };
 
-/// CommonDialog with the toolkit's file dialog. No dialog asks before
-/// overwriting or requires the file to exist: the transformation decides.
+/// CommonDialog with the toolkit's file dialog. The toolkit's dialog itself
+/// neither asks before overwriting (CommonDialog does) nor requires the file
+/// to exist.
 class QtCommonDialog : public CommonDialog {
  public:
   explicit QtCommonDialog(QWidget* parent) : parent_(parent) {}

@@ -121,6 +121,12 @@ Form1::Form1(std::unique_ptr<CommonDialog> commonDialog, std::unique_ptr<Message
       commonDialog_(commonDialog ? std::move(commonDialog) : std::make_unique<QtCommonDialog>(this)),
       messages_(messages ? std::move(messages) : std::make_unique<QtMessageBoxes>(this)) {
   InitResources();
+  // Save dialogs ask before they take an existing file.
+  commonDialog_->setOverwriteQuestion([this](const QString& name) {
+    return messages_->yesNo(QStringLiteral("Die Datei ") + name +
+                                QStringLiteral("\r\nexistiert bereits, \r\nsoll sie überschrieben werden?"),
+                            QString::fromLatin1(kProblemTitle), MsgIcon::kExclamation);
+  });
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Pelmo"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/pelmo.png")));
@@ -339,6 +345,7 @@ void Form1::Form_Load() {
   optSHP->setChecked(true);
   optOutGK->setChecked(true);
   session_.OptionValues = DefaultOptionValues(session_.decimalSign());
+  session_.asciiLayout = StoredAsciiLayout();
   syncToSettings();
   // Creates the options dialog hidden, fills it from the defaults and
   // arranges this window in the expert seven-parameter layout.

@@ -5,9 +5,12 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTranslator>
 #include <QWidget>
 #include <cmath>
 
@@ -143,6 +146,18 @@ void InitResources() {
 void InstallLook(QApplication& app) {
   InitResources();
   app.setStyle(new PelmoStyle);
+}
+
+bool InstallToolkitTexts(QApplication& app) {
+  const QLocale::Language language = QLocale::system().language();
+  if (language != QLocale::German && language != QLocale::C) return false;
+  auto* texts = new QTranslator(&app);
+  if (!texts->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete texts;
+    return false;
+  }
+  return QCoreApplication::installTranslator(texts);
 }
 
 void CentreOnScreen(QWidget* window) {

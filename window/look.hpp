@@ -59,6 +59,12 @@ void InitResources();
 /// application object.
 void InstallLook(QApplication& app);
 
+/// Loads the toolkit's own German texts (the Yes, No, OK and Cancel of
+/// message boxes and file dialogs; Debian's qt6-translations-l10n) when the
+/// user's language is German or none is set, as the program's messages are
+/// German. True when they were installed.
+bool InstallToolkitTexts(QApplication& app);
+
 /// Centres a top-level window on its screen's available area.
 void CentreOnScreen(QWidget* window);
 

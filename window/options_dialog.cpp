@@ -11,10 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTabBar>
 #include <cmath>
 
 #include "core/numtext.hpp"
+#include "formats/ascii_layout.hpp"
 #include "window/controls.hpp"
 #include "window/form1.hpp"
 #include "window/look.hpp"
@@ -25,6 +27,13 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
+
+/// The user's settings of this program (an INI file in the user's
+/// configuration folder).
+QSettings UserSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Pelmo"),
+                   QStringLiteral("Pelmo"));
+}
 
 /// Left edge (twips) of the page of the selected tab, and of the others.
 constexpr int kPageShownLeft = 210;
@@ -41,6 +50,7 @@ constexpr TabEntry kTabs[kOptionTabs] = {
     {"Gauss Kruger", "Group2", "Optionen für Gruppe 2 festlegen"},
     {"UTM", "Group3", "Optionen für Gruppe 3 festlegen"},
     {"general Gauss Projection", "Group4", "Optionen für Gruppe 4 festlegen"},
+    {"ASCII", "Group5", "Optionen für Gruppe 5 festlegen"},
 };
 
 // The stored forms of the option entries.
@@ -159,6 +169,7 @@ OptionsDialog::OptionsDialog(Form1& form)
   CreatePageGaussKruger(picOptions[1]);
   CreatePageUtm(picOptions[2]);
   CreatePageGeneralGauss(picOptions[3]);
+  CreatePageAscii(picOptions[4]);
 
   cmdOK = Button(this, "cmdOK", "OK", 2520, 4455, 1095, 375);
   cmdCancel = Button(this, "cmdCancel", "Cancel", 3720, 4455, 1095, 375);
@@ -256,11 +267,88 @@ void OptionsDialog::CreatePageGeneralGauss(QWidget* page) {
   }
 }
 
+void OptionsDialog::CreatePageAscii(QWidget* page) {
+  fraSample5 = Frame(page, "fraSample5", "ASCII Layout", 240, 120, 5265, 3330);
+  chkLayout = Check(fraSample5, "chkLayout", "read and write ASCII files by this layout", 240, 300,
+                    4815, 375);
+  Label(fraSample5, "", "Columns", 240, 840, 1095, 285);
+  txtColumns = Edit(fraSample5, "txtColumns", "first,second,height", 1440, 840, 3615, 285);
+  Label(fraSample5, "", "Separator", 240, 1320, 1095, 285);
+  QStringList separators;
+  for (AsciiSeparator sep : {AsciiSeparator::kBlank, AsciiSeparator::kTab, AsciiSeparator::kComma,
+                             AsciiSeparator::kSemicolon}) {
+    separators << QString::fromLatin1(AsciiSeparatorName(sep));
+  }
+  comSeparator = Combo(fraSample5, "comSeparator", separators, "blank", 1440, 1320, 1575, 315);
+  comSeparator->setEditable(false);
+  Label(fraSample5, "", "Header lines", 240, 1800, 1095, 285);
+  txtHeader = Edit(fraSample5, "txtHeader", "0", 1440, 1800, 735, 285);
+  Label(fraSample5, "lblLayoutHelp",
+        "Columns: id, first, second, height, skip. Header lines, empty lines and lines "
+        "starting with # are copied unchanged.",
+        240, 2280, 4815, 855)
+      ->setWordWrap(true);
+}
+
 // ---------------------------------------------------------------- Load, Apply
 
 void OptionsDialog::Form_Load() {
   CentreOnScreen(this);
   setControlValues(form_.session().OptionValues);
+  setLayoutValues(form_.session().asciiLayout);
+}
+
+bool OptionsDialog::layoutValues(AsciiLayout& layout, std::string& error) const {
+  AsciiLayout l;
+  l.active = chkLayout->isChecked();
+  if (!ParseAsciiColumns(S(txtColumns->text()), l.columns, error)) {
+    error = "Spalten: " + error;
+    return false;
+  }
+  (void)ParseAsciiSeparator(S(comSeparator->currentText()), l.separator);
+  bool ok = false;
+  l.headerLines = txtHeader->text().trimmed().toLong(&ok);
+  if (!ok || l.headerLines < 0) {
+    error = "Kopfzeilen: \"" + S(txtHeader->text()) + "\" ist keine Zahl von 0 an";
+    return false;
+  }
+  layout = l;
+  return true;
+}
+
+void OptionsDialog::setLayoutValues(const AsciiLayout& layout) {
+  chkLayout->setChecked(layout.active);
+  txtColumns->setText(Q(AsciiColumnsText(layout.columns)));
+  comSeparator->setCurrentText(QString::fromLatin1(AsciiSeparatorName(layout.separator)));
+  txtHeader->setText(QString::number(layout.headerLines));
+}
+
+AsciiLayout StoredAsciiLayout() {
+  const QSettings settings = UserSettings();
+  AsciiLayout layout;
+  std::string error;
+  AsciiLayout read;
+  read.active = settings.value(QStringLiteral("ascii/layout"), false).toBool();
+  bool ok = false;
+  read.headerLines = settings.value(QStringLiteral("ascii/header"), 0).toLongLong(&ok);
+  // Settings edited by hand that make no layout are not used.
+  if (ParseAsciiColumns(S(settings.value(QStringLiteral("ascii/columns"), QStringLiteral("first,second,height")).toString()),
+                        read.columns, error) &&
+      ParseAsciiSeparator(S(settings.value(QStringLiteral("ascii/separator"), QStringLiteral("blank")).toString()),
+                          read.separator) &&
+      ok && read.headerLines >= 0) {
+    layout = read;
+  }
+  return layout;
+}
+
+void StoreAsciiLayout(const AsciiLayout& layout) {
+  QSettings settings = UserSettings();
+  settings.setValue(QStringLiteral("ascii/layout"), layout.active);
+  settings.setValue(QStringLiteral("ascii/columns"), Q(AsciiColumnsText(layout.columns)));
+  settings.setValue(QStringLiteral("ascii/separator"),
+                    QString::fromLatin1(AsciiSeparatorName(layout.separator)));
+  settings.setValue(QStringLiteral("ascii/header"), static_cast<qlonglong>(layout.headerLines));
 }
 
 OptionTable OptionsDialog::controlValues() const {
@@ -342,6 +430,15 @@ void OptionsDialog::cmdApply_Click() {
   session.settings.optSevPar = optSevPar->isChecked();
   session.settings.optTranslation = optTranslation->isChecked();
   session.Touch();
+  // 5. The ASCII layout, kept in the user's settings.
+  AsciiLayout layout;
+  std::string error;
+  if (layoutValues(layout, error)) {
+    session.asciiLayout = layout;
+    StoreAsciiLayout(layout);
+  } else {
+    form_.messageBoxes().message(Q(error), QString(), MsgIcon::kExclamation);
+  }
 }
 
 void OptionsDialog::cmdOK_Click() {

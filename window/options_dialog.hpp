@@ -23,7 +23,12 @@ namespace pelmo::ui {
 class Form1;
 
 /// Number of tabs (and pages) of the dialog.
-inline constexpr int kOptionTabs = 4;
+inline constexpr int kOptionTabs = 5;
+
+/// The ASCII layout kept in the user's settings of the toolkit (it is no
+/// part of properties files).
+AsciiLayout StoredAsciiLayout();
+void StoreAsciiLayout(const AsciiLayout& layout);
 
 class OptionsDialog : public QDialog {
   Q_OBJECT
@@ -57,12 +62,21 @@ class OptionsDialog : public QDialog {
   QGroupBox *Frame2, *Frame3;
   QLineEdit *txtINnorthing, *txtINmeridian, *txtINeasting, *txtINscale;
   QLineEdit *txtOUTnorthing, *txtOUTmeridian, *txtOUTeasting, *txtOUTscale;
+  // ASCII
+  QGroupBox* fraSample5;
+  QCheckBox* chkLayout;
+  QLineEdit *txtColumns, *txtHeader;
+  QComboBox* comSeparator;
 
   /// The 20 option entries as the controls hold them now.
   OptionTable controlValues() const;
   /// Fills the controls from 20 option entries (check boxes from their
   /// number, option buttons from their truth value, the rest as text).
   void setControlValues(const OptionTable& values);
+  /// The ASCII layout as the controls of the tab "ASCII" hold it; false with
+  /// a German reason when they hold none.
+  bool layoutValues(AsciiLayout& layout, std::string& error) const;
+  void setLayoutValues(const AsciiLayout& layout);
 
   /// 1-based index of the selected tab, and its selection.
   int selectedTab() const;
@@ -91,6 +105,7 @@ class OptionsDialog : public QDialog {
   void CreatePageGaussKruger(QWidget* page);
   void CreatePageUtm(QWidget* page);
   void CreatePageGeneralGauss(QWidget* page);
+  void CreatePageAscii(QWidget* page);
   void Form_Load();
   void tbsOptions_Click();
   /// Handles Ctrl+Tab; true when the key was used.

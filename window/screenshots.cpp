@@ -98,7 +98,8 @@ int WriteScreenshots(const QString& dirName) {
   w.hide();
 
   const char* const pages[kOptionTabs] = {"options-general.png", "options-gauss-krueger.png",
-                                          "options-utm.png", "options-general-gauss.png"};
+                                          "options-utm.png", "options-general-gauss.png",
+                                          "options-ascii.png"};
   for (int tab = 1; tab <= kOptionTabs; ++tab) {
     options.selectTab(tab);
     ok &= Write(&options, dir, pages[tab - 1]);

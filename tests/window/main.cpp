@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "window/look.hpp"
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
   }
   qInstallMessageHandler(QuietMessages);
+  // The user's settings of the tests live in a folder of their own.
+  QTemporaryDir config;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
   QApplication app(argc, argv);
   pelmo::ui::InstallLook(app);
   ::testing::InitGoogleTest(&argc, argv);

@@ -250,9 +250,9 @@ TEST_F(OptionsTest, CancelEscapeAndTheCloseBoxDiscardEditsOkAppliesThem) {
 TEST_F(OptionsTest, TabStripAndCtrlTab) {
   OptionsDialog& d = Dlg();
   const QTabBar* t = d.tbsOptions;
-  ASSERT_EQ(t->count(), 4);
-  const char* captions[] = {"General", "Gauss Kruger", "UTM", "general Gauss Projection"};
-  for (int i = 0; i < 4; ++i) {
+  ASSERT_EQ(t->count(), 5);
+  const char* captions[] = {"General", "Gauss Kruger", "UTM", "general Gauss Projection", "ASCII"};
+  for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(t->tabText(i), captions[i]);
     EXPECT_EQ(t->tabData(i).toString(), QStringLiteral("Group%1").arg(i + 1));
     EXPECT_EQ(t->tabToolTip(i), QStringLiteral("Optionen für Gruppe %1 festlegen").arg(i + 1));
@@ -260,7 +260,7 @@ TEST_F(OptionsTest, TabStripAndCtrlTab) {
   // Only the selected page is enabled and in view; the others are moved aside.
   auto expectPage = [&](int selected) {
     EXPECT_EQ(d.selectedTab(), selected);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
       const QWidget* page = d.picOptions[static_cast<std::size_t>(i)];
       EXPECT_EQ(page->isEnabled(), i == selected - 1) << i;
       EXPECT_EQ(page->geometry(), TwipsRect(i == selected - 1 ? 210 : -20000, 600, 5655, 3525)) << i;
@@ -279,6 +279,7 @@ TEST_F(OptionsTest, TabStripAndCtrlTab) {
   QTest::keyClick(d.tbsOptions, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(d.selectedTab(), 4);
   QTest::keyClick(d.txtINscale, Qt::Key_Tab, Qt::ControlModifier);
+  QTest::keyClick(d.txtColumns, Qt::Key_Tab, Qt::ControlModifier);
   expectPage(1);
   // Ctrl+Shift+Tab and a plain Tab do not change the tab.
   QTest::keyClick(d.chkStat1, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);

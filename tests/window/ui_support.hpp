@@ -94,6 +94,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tmp.isValid());
+    ui::StoreAsciiLayout(AsciiLayout{});
     auto f = std::make_unique<ScriptedFileDialog>();
     auto m = std::make_unique<ScriptedMessages>();
     files = f.get();
