@@ -38,7 +38,9 @@
 #include <vector>
 
 #include "cli/terminal.hpp"
+#include "core/data_dir.hpp"
 #include "core/errors.hpp"
+#include "core/fileio.hpp"
 #include "core/numtext.hpp"
 #include "core/settings.hpp"
 #include "formats/ascii_layout.hpp"
@@ -80,9 +82,10 @@ struct Run {
   TransformSettings& t = session.settings;
   std::optional<std::string> type;         ///< --type
   std::optional<std::string> saveParFile;  ///< --save-par
+  std::optional<std::string> outDir;       ///< --out-dir
   bool typeFromPar = false;                ///< a properties file was loaded
   bool strict = false;                     ///< --strict: warnings give exit status 3
-  std::vector<std::string> files;          ///< SOURCE TARGET
+  std::vector<std::string> files;          ///< SOURCE TARGET, or SOURCE... with --out-dir
 };
 
 struct Spec;
@@ -281,18 +284,19 @@ void JobOptions(const Group& g) {
   for (int k : {1, 2}) {
     const std::string n = std::to_string(k);
     g.Add("--ell" + n, "FILE", std::string("ellipsoid of the ") + (k == 1 ? "input" : "output") +
-                                   " coordinates (.ell)",
+                                   " coordinates (.ell file or library name)",
           [k](Run& r, const Given& v) {
-            if (!LoadEllipsoidFile(v[0], r.t, k, r.session.decimalSign())) {
+            if (!LoadEllipsoidFile(LibraryFile(v[0], ".ell"), r.t, k, r.session.decimalSign())) {
               throw JobStop{"Ellipsoid-Datei \"" + v[0] + "\" kann nicht gelesen werden"};
             }
           });
   }
   for (int k : {1, 2}) {
     g.Add("--7par" + std::to_string(k), "FILE",
-          std::string(k == 1 ? "first" : "second") + " seven-parameter set (.7pr)",
+          std::string(k == 1 ? "first" : "second") +
+              " seven-parameter set (.7pr file or library name)",
           [k](Run& r, const Given& v) {
-            if (!LoadSevenParFile(v[0], r.t, k, r.session.decimalSign())) {
+            if (!LoadSevenParFile(LibraryFile(v[0], ".7pr"), r.t, k, r.session.decimalSign())) {
               throw JobStop{"Parameter-Datei \"" + v[0] + "\" kann nicht gelesen werden"};
             }
           });
@@ -351,6 +355,18 @@ void LayoutOptions(const Group& g) {
 }
 
 void OutputOptions(const Group& g) {
+  g.Add("--decimal", "point|comma|locale",
+        "decimal sign of the written numbers (default: locale, the one of LC_ALL, LC_NUMERIC or "
+        "LANG, and with an ASCII layout the one of each line; point is what GIS programs read)",
+        [](Run& r, const Given& v) {
+          if (v[0] != "point" && v[0] != "comma" && v[0] != "locale") v.Bad();
+          const char sign = v[0] == "point"   ? '.'
+                            : v[0] == "comma" ? ','
+                                              : DecimalSignFromEnvironment();
+          r.session.setDecimalSign(sign);
+          r.session.asciiLayout.decimalSign = sign;
+        },
+        "point, comma or locale");
   g.Add("--strict", "",
         "plausibility warnings (wrong zone, far from the central meridian, results out of "
         "range) give exit status 3; the target is still written",
@@ -362,6 +378,10 @@ void OutputOptions(const Group& g) {
 }
 
 void BatchOptions(const Group& g) {
+  g.Add("--out-dir", "DIR",
+        "several sources: write each result into DIR under the source's name, go on after a "
+        "failed file, one line per file and a total",
+        [](Run& r, const Given& v) { r.outDir = v[0]; }, "a folder");
   g.Add("--yes", "",
         "answer Yes to every overwrite question; an existing ASCII target is replaced only "
         "with --yes or a Yes typed on a terminal",
@@ -389,12 +409,14 @@ void EstimationOptions(const Group& /*g*/) {}
 
 constexpr const char* kUsage =
     "Usage: pelmo-cli [OPTIONS] SOURCE TARGET\n"
+    "       pelmo-cli [OPTIONS] --out-dir DIR SOURCE...\n"
     "       pelmo-cli --selftest [FILE]\n"
     "       pelmo-cli [OPTIONS] --save-par FILE\n"
     "\n"
     "Transforms an ASCII coordinate file or a shapefile (.shp with .shx and .dbf)\n"
     "from one projection and datum into another. Options are applied in order:\n"
-    "later ones override earlier ones and the properties file.\n";
+    "later ones override earlier ones and the properties file. A SOURCE or TARGET\n"
+    "- is standard input or output (ASCII files).\n";
 
 constexpr const char* kFooter =
     "Exit status: 0 done, 1 the job stopped with a message, 2 usage error,\n"
@@ -462,26 +484,109 @@ std::string ParseErrorText(const CLI::ParseError& e, const CLI::App& app,
 
 // ------------------------------------------------------------- the job
 
-/// Runs one job on the settings; prints the summary line.
-int RunOneJob(Run& r) {
+/// Names the files of the next job and sets its type: --type, else the
+/// properties file's, else (`byName`) by the source's extension.
+void SetFiles(Run& r, const std::string& source, const std::string& target, bool byName) {
+  TransformSettings& t = r.t;
+  t.txtQuelldatei = source;
+  t.txtZielDatei = target;
+  if (r.type) {
+    t.optSHP = *r.type == "shape";
+    t.optASCII = !t.optSHP;
+  } else if (byName) {
+    t.optSHP = EndsWithShp(source);
+    t.optASCII = !t.optSHP;
+  }
+}
+
+struct JobResult {
+  bool done = false;
+  long points = 0;
+  double seconds = 0;
+  long warnings = 0;  ///< plausibility warnings
+};
+
+/// Runs the job the settings describe.
+JobResult RunOneJob(Run& r) {
   TransformSettings& t = r.t;
   r.session.Touch();
-  r.fe.interactive = isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+  r.fe.interactive = isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0 &&
+                     t.txtQuelldatei != kStandardStreamName;
   r.fe.progressLine = !r.fe.quiet && isatty(STDERR_FILENO) != 0;
   r.fe.shapeJob = t.optSHP;
+  r.fe.StartJob();
   CatchInterrupt();
-
   const auto start = std::chrono::steady_clock::now();
   const JobOutcome outcome = RunJob(r.session);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   r.fe.ClearProgress();
-  if (!r.fe.quiet) {
-    std::cerr << "\n" << r.fe.points << " Punkte in "
-              << FormatNumber(elapsed.count(), r.session.decimalSign()) << " s"
-              << (outcome == JobOutcome::kDone ? "" : " (abgebrochen)") << '\n';
+  return {outcome == JobOutcome::kDone, r.fe.points, elapsed.count(),
+          static_cast<long>(r.session.warnings.Total())};
+}
+
+/// "N Punkte in X s".
+std::string PointsIn(const Run& r, long points, double seconds) {
+  return std::to_string(points) + " Punkte in " + FormatNumber(seconds, r.session.decimalSign()) +
+         " s";
+}
+
+/// --out-dir: every source into the folder under its own name, one line per
+/// file and a total; exit 1 when any failed.
+int RunBatch(Run& r, bool byName) {
+  namespace fs = std::filesystem;
+  const fs::path dir(*r.outDir);
+  if (r.files.empty()) throw UsageError{"--out-dir needs at least one SOURCE"};
+  // Refused before anything is written: a target that would be its own
+  // source or the target of another source.
+  std::vector<fs::path> names;
+  for (const std::string& f : r.files) {
+    if (f == kStandardStreamName) throw UsageError{"--out-dir needs files as SOURCE, not -"};
+    const fs::path source(f), folder = source.has_parent_path() ? source.parent_path() : ".";
+    std::error_code ec;
+    if (fs::equivalent(folder, dir, ec)) {
+      throw JobStop{"Der Zielordner \"" + dir.string() + "\" ist der Ordner der Quelldatei \"" + f +
+                    "\""};
+    }
+    if (std::find(names.begin(), names.end(), source.filename()) != names.end()) {
+      throw JobStop{"Zwei Quelldateien heißen \"" + source.filename().string() +
+                    "\"; im Zielordner gäbe es nur ein Ergebnis"};
+    }
+    names.push_back(source.filename());
   }
-  if (outcome != JobOutcome::kDone) return kExitJobStopped;
-  return r.strict && r.session.warnings.Total() > 0 ? kExitWarnings : kExitOk;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec) && (fs::create_directories(dir, ec), ec)) {
+    throw JobStop{"Der Zielordner \"" + dir.string() + "\" kann nicht angelegt werden (" +
+                  ec.message() + ")"};
+  }
+  long points = 0;
+  double seconds = 0;
+  std::size_t done = 0, failed = 0, warned = 0;
+  for (const std::string& f : r.files) {
+    const std::string target = (dir / fs::path(f).filename()).string();
+    if (g_interrupted != 0) {
+      std::cerr << "nicht bearbeitet: " << f << '\n';
+      continue;
+    }
+    SetFiles(r, f, target, byName);
+    r.fe.jobName = f;
+    const JobResult j = RunOneJob(r);
+    (j.done ? done : failed) += 1;
+    warned += j.warnings > 0 ? 1 : 0;
+    points += j.points;
+    seconds += j.seconds;
+    if (!r.fe.quiet) {
+      std::cerr << (j.done ? "ok      " : "FEHLER  ") << f << " -> " << target << ": "
+                << PointsIn(r, j.points, j.seconds) << (j.done ? "" : " (abgebrochen)") << '\n';
+    }
+  }
+  if (!r.fe.quiet) {
+    const std::size_t skipped = r.files.size() - done - failed;
+    std::cerr << r.files.size() << " Dateien: " << done << " fertig, " << failed
+              << " fehlgeschlagen" << (skipped > 0 ? ", " + std::to_string(skipped) + " nicht bearbeitet" : "")
+              << "; " << PointsIn(r, points, seconds) << '\n';
+  }
+  if (done != r.files.size()) return kExitJobStopped;
+  return r.strict && warned > 0 ? kExitWarnings : kExitOk;
 }
 
 /// Applies the options in order and runs what they ask for.
@@ -494,23 +599,19 @@ int Execute(Run& r, const std::vector<Given>& given) {
     g.spec->action(r, g);
   }
 
+  if (r.session.asciiLayout.separator == AsciiSeparator::kComma &&
+      r.session.asciiLayout.decimalSign == ',') {
+    throw UsageError{"--decimal comma does not go with --separator comma"};
+  }
   TransformSettings& t = r.t;
   const auto& files = r.files;
-  if (files.size() != 2 && !(files.empty() && r.saveParFile)) {
+  if (!r.outDir && files.size() != 2 && !(files.empty() && r.saveParFile)) {
     throw UsageError{files.empty() ? "SOURCE and TARGET are missing"
                                    : "exactly one SOURCE and one TARGET are needed"};
   }
-  if (!files.empty()) {
-    t.txtQuelldatei = files[0];
-    t.txtZielDatei = files[1];
-  }
-  if (r.type) {
-    t.optSHP = *r.type == "shape";
-    t.optASCII = !t.optSHP;
-  } else if (!r.typeFromPar || (!t.optSHP && !t.optASCII)) {
-    t.optSHP = EndsWithShp(t.txtQuelldatei);
-    t.optASCII = !t.optSHP;
-  }
+  const bool byName = !r.type && (!r.typeFromPar || (!t.optSHP && !t.optASCII));
+  if (!r.outDir) SetFiles(r, files.empty() ? t.txtQuelldatei : files[0],
+                          files.empty() ? t.txtZielDatei : files[1], byName);
 
   if (r.saveParFile) {
     try {
@@ -521,7 +622,14 @@ int Execute(Run& r, const std::vector<Given>& given) {
     }
     if (files.empty()) return kExitOk;
   }
-  return RunOneJob(r);
+  if (r.outDir) return RunBatch(r, byName);
+
+  const JobResult j = RunOneJob(r);
+  if (!r.fe.quiet) {
+    std::cerr << "\n" << PointsIn(r, j.points, j.seconds) << (j.done ? "" : " (abgebrochen)") << '\n';
+  }
+  if (!j.done) return kExitJobStopped;
+  return r.strict && j.warnings > 0 ? kExitWarnings : kExitOk;
 }
 
 int Main(int argc, char** argv) {

@@ -1,6 +1,8 @@
 #include "cli/terminal.hpp"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <iostream>
 
 #include "core/errors.hpp"
@@ -11,6 +13,25 @@ namespace pelmo::cli {
 volatile std::sig_atomic_t g_interrupted = 0;
 
 namespace {
+
+// The progress line: checked every 1024 points, shown once the job has run
+// kProgressAfter (or $PELMO_PROGRESS_AFTER seconds), redrawn at most every
+// kProgressEvery.
+constexpr long kTickMask = 1023;
+constexpr std::chrono::milliseconds kProgressAfter{1000};
+constexpr std::chrono::milliseconds kProgressEvery{100};
+constexpr int kSecondsPerMinute = 60;
+
+/// "12 s", "3:05 min" or "1:02:03 h".
+std::string Duration(double seconds) {
+  const long s = std::lround(seconds);
+  const auto two = [](long v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  if (s < kSecondsPerMinute) return std::to_string(s) + " s";
+  const long m = s / kSecondsPerMinute;
+  if (m < kSecondsPerMinute) return std::to_string(m) + ":" + two(s % kSecondsPerMinute) + " min";
+  return std::to_string(m / kSecondsPerMinute) + ":" + two(m % kSecondsPerMinute) + ":" +
+         two(s % kSecondsPerMinute) + " h";
+}
 
 void OnInterrupt(int) {
   g_interrupted = 1;
@@ -32,15 +53,28 @@ std::string ForTerminal(const std::string& text) {
 
 void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
 
+void TerminalFrontEnd::StartJob() {
+  points = 0;
+  fraction_ = -1;
+  start_ = Clock::now();
+  shown_ = start_ - kProgressEvery;
+  delay_ = kProgressAfter;
+  if (const char* after = std::getenv("PELMO_PROGRESS_AFTER"); after != nullptr && *after != 0) {
+    delay_ = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::atof(after)));
+  }
+}
+
 void TerminalFrontEnd::ShowMessage(const std::string& text, const std::string& title, MsgIcon) {
   ClearProgress();
-  std::cerr << (title.empty() ? kProgramName : title) << ": " << ForTerminal(text) << '\n';
+  std::cerr << (title.empty() ? kProgramName : title) << ": "
+            << (jobName.empty() ? "" : jobName + ": ") << ForTerminal(text) << '\n';
   // Ellipsoids out of range are mostly ellipsoids never given.
   if (text == kMsgEllipsoid1 || text == kMsgEllipsoid2) {
     const char* option = text == kMsgEllipsoid1 ? "--ell1" : "--ell2";
     std::cerr << "(das Ellipsoid " << (text == kMsgEllipsoid1 ? "der Eingabe" : "der Ausgabe")
               << " gibt " << option << " FILE an, z. B. " << option
-              << " data/GRS_1980.ell, oder --par FILE mit einer ganzen Einstellung)\n";
+              << " GRS_1980, oder --par FILE mit einer ganzen Einstellung)\n";
   }
 }
 
@@ -111,16 +145,31 @@ void TerminalFrontEnd::ProcessEvents() {
       throw RunTimeError(errnum::kUserInterrupt);
     }
   }
-  if (progressLine && (points & 0xFFFF) == 0 && !shapeJob) {
-    std::cerr << "\r" << points << " Punkte" << std::flush;
-    progressShown_ = true;
-  }
+  if (progressLine && (points & kTickMask) == 0) Tick();
+}
+
+void TerminalFrontEnd::ProgressBytes(std::uint64_t done, std::uint64_t total) {
+  fraction_ = total == 0 ? -1 : static_cast<double>(done) / static_cast<double>(total);
 }
 
 void TerminalFrontEnd::ProgressPercent(const std::string& text) {
-  if (!progressLine || text == lastPercent_) return;
-  lastPercent_ = text;
-  std::cerr << "\r" << text << " %" << std::flush;
+  constexpr double kPercent = 100;
+  fraction_ = std::atof(text.c_str()) / kPercent;
+}
+
+void TerminalFrontEnd::Tick() {
+  const auto now = Clock::now();
+  if (now - start_ < delay_ || now - shown_ < kProgressEvery) return;
+  shown_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  std::string line = "\r\033[K";
+  if (fraction_ >= 0) line += std::to_string(std::lround(fraction_ * 100)) + " %  ";
+  line += std::to_string(points) + " Punkte";
+  if (seconds > 0) {
+    line += "  " + std::to_string(std::lround(static_cast<double>(points) / seconds)) + " Punkte/s";
+  }
+  if (fraction_ > 0) line += "  noch " + Duration(seconds * (1 - fraction_) / fraction_);
+  std::cerr << line << std::flush;
   progressShown_ = true;
 }
 

@@ -1,5 +1,7 @@
 #include "core/fileio.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -81,14 +83,30 @@ void InputFile::Open(const std::string& path) {
   file_ = std::fopen(path.c_str(), "rb");
   if (file_ == nullptr) ThrowFileError(errno, path, IoOp::kOpen);
   std::setvbuf(file_, nullptr, _IONBF, 0);
+  struct stat st {};
+  Start(::fstat(::fileno(file_), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0);
+}
+
+void InputFile::OpenStandardInput() {
+  Close();
+  path_ = kStandardStreamName;
+  file_ = stdin;
+  standard_ = true;
+  Start(0);
+}
+
+void InputFile::Start(std::uint64_t size) {
   buf_.resize(kBufferSize);
   pos_ = end_ = 0;
+  filled_ = 0;
+  size_ = size;
   eof_ = false;
 }
 
 void InputFile::Close() noexcept {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr && !standard_) std::fclose(file_);
   file_ = nullptr;
+  standard_ = false;
 }
 
 bool InputFile::Fill() {
@@ -102,6 +120,7 @@ bool InputFile::Fill() {
   }
   pos_ = 0;
   end_ = n;
+  filled_ += n;
   return true;
 }
 
@@ -173,6 +192,16 @@ void OutputFile::Open(const std::string& path) {
   buf_.reserve(kBufferSize);
 }
 
+void OutputFile::OpenStandardOutput() {
+  CloseQuietly();
+  path_ = kStandardStreamName;
+  committed_ = 0;
+  file_ = stdout;
+  standard_ = true;
+  buf_.clear();
+  buf_.reserve(kBufferSize);
+}
+
 void OutputFile::Write(std::string_view text) {
   buf_.append(text);
   if (buf_.size() >= kBufferSize) Flush();
@@ -185,7 +214,7 @@ void OutputFile::Flush() {
     ThrowFileError(ENOSPC, path_, IoOp::kWrite);
   }
   const std::size_t n = std::fwrite(buf_.data(), 1, buf_.size(), file_);
-  const bool ok = n == buf_.size();
+  const bool ok = n == buf_.size() && (!standard_ || std::fflush(file_) == 0);
   const int err = errno;
   buf_.clear();
   if (!ok) ThrowFileError(err != 0 ? err : EIO, path_, IoOp::kWrite);
@@ -204,7 +233,8 @@ void OutputFile::Close() {
   std::FILE* f = file_;
   file_ = nullptr;
   const bool failInjected = iohook::ShouldFail(IoOp::kClose);
-  const bool ok = std::fclose(f) == 0;
+  const bool ok = standard_ ? std::fflush(f) == 0 : std::fclose(f) == 0;
+  standard_ = false;
   const int err = errno;
   if (failInjected) ThrowFileError(EIO, path_, IoOp::kClose);
   if (!ok) ThrowFileError(err != 0 ? err : EIO, path_, IoOp::kClose);
@@ -216,8 +246,13 @@ void OutputFile::CloseQuietly() noexcept {
     (void)std::fwrite(buf_.data(), 1, buf_.size(), file_);
     buf_.clear();
   }
-  std::fclose(file_);
+  if (standard_) {
+    std::fflush(file_);
+  } else {
+    std::fclose(file_);
+  }
   file_ = nullptr;
+  standard_ = false;
 }
 
 // ---------------------------------------------------------------- names

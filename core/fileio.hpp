@@ -32,6 +32,10 @@ bool ShouldFail(IoOp op);
 /// Maps an errno value of a failed operation on `path` to a RunTimeError.
 [[noreturn]] void ThrowFileError(int err, const std::string& path, IoOp op);
 
+/// The file name that stands for standard input or output in the batch
+/// tool ("-").
+inline constexpr const char* kStandardStreamName = "-";
+
 /// Buffered sequential reader.
 class InputFile {
  public:
@@ -42,9 +46,15 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   void Open(const std::string& path);
+  /// Reads standard input (named "-"); Close() leaves it open.
+  void OpenStandardInput();
   void Close() noexcept;
   bool IsOpen() const noexcept { return file_ != nullptr; }
   const std::string& path() const noexcept { return path_; }
+  /// Bytes handed out so far, and the size of the file when it is a plain
+  /// file (0 for a pipe or a terminal): what progress is measured in.
+  std::uint64_t consumed() const noexcept { return filled_ - (end_ - pos_); }
+  std::uint64_t size() const noexcept { return size_; }
 
   /// True when no byte is left.
   bool AtEnd();
@@ -63,12 +73,15 @@ class InputFile {
 
  private:
   bool Fill();
+  void Start(std::uint64_t size);
   std::FILE* file_ = nullptr;
   std::string path_;
   std::vector<char> buf_;
   std::size_t pos_ = 0, end_ = 0;
+  std::uint64_t filled_ = 0, size_ = 0;
   bool eof_ = false;
   std::string_view lineEnd_;
+  bool standard_ = false;
 };
 
 /// Buffered sequential writer. Close() reports a failed flush.
@@ -81,6 +94,10 @@ class OutputFile {
 
   /// Opens for writing; an existing file is truncated.
   void Open(const std::string& path);
+  /// Writes to standard output (named "-"); every block is flushed through,
+  /// and Close() leaves the stream open.
+  void OpenStandardOutput();
+  bool IsStandard() const noexcept { return standard_; }
   void Write(std::string_view text);
   /// Writes what is buffered and closes; throws on failure.
   void Close();
@@ -100,6 +117,7 @@ class OutputFile {
   std::string path_;
   std::string buf_;
   std::uint64_t committed_ = 0;
+  bool standard_ = false;
 };
 
 /// True when `path` names an existing file (or folder).

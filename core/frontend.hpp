@@ -3,6 +3,7 @@
 // the batch tool and the tests each implement it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace pelmo {
@@ -46,6 +47,11 @@ class FrontEnd {
   /// Let the user interface process its pending events once (called after
   /// every point). Implementations keep this cheap.
   virtual void ProcessEvents() {}
+
+  /// Progress of an ASCII run: bytes of the source read so far, of `total`
+  /// (0 when the size is not known, as for standard input). Called every
+  /// few hundred points.
+  virtual void ProgressBytes(std::uint64_t done, std::uint64_t total) { (void)done, (void)total; }
 
   /// Progress window of a shapefile run.
   virtual void ProgressOpen() {}

@@ -128,6 +128,9 @@ struct AsciiLayout {
                                    AsciiColumn::kHeight};
   AsciiSeparator separator = AsciiSeparator::kBlank;
   long headerLines = 0;
+  /// Decimal sign of the written numbers when one is chosen (pelmo-cli
+  /// --decimal); 0: the sign of each line.
+  char decimalSign = 0;
 };
 
 /// Meridian-arc coefficients c0..c5 of the target ellipsoid.
@@ -151,6 +154,7 @@ class Session {
 
   /// The user's decimal sign, used when numbers are written as text.
   char decimalSign() const noexcept { return decimalSign_; }
+  void setDecimalSign(char sign) noexcept { decimalSign_ = sign; }
   FrontEnd& frontEnd() noexcept { return *frontEnd_; }
 
   /// Must be called after any change of `settings`, `OptionValues` or

@@ -35,6 +35,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 // A shapefile or its index starts with the file code 9994 (00 00 27 0A,
 // big-endian); the 0A ends the first "line".
 constexpr std::string_view kShapefileCode{"\0\0\x27", 3};
+// The front end hears of the bytes read every 1024 lines from the first on.
+constexpr long kProgressLineMask = 1023;
 
 namespace fs = std::filesystem;
 
@@ -88,12 +90,14 @@ struct TargetProgress {
 /// a piece of the block that may have reached the file is cut off so that
 /// the target ends with a whole line.
 long FinishAfterError(OutputFile& target, const TargetProgress& progress) {
+  const bool standard = target.IsStandard();  // standard output cannot be cut back
   try {
     target.Close();
   } catch (const std::exception&) {
     // Reported by what remains in the file.
   }
   if (target.committed() == progress.bytes) return progress.lines;
+  if (standard) return progress.linesCommitted;
   std::error_code ec;
   std::filesystem::resize_file(target.path(), progress.committed, ec);
   return progress.linesCommitted;
@@ -113,6 +117,7 @@ bool TransformAsciiFile(Session& session) {
   // The layout of the whole job, whatever is applied while it runs.
   const AsciiLayout layout = session.asciiLayout;
   const PlausibilityContext checks = MakePlausibilityContext(session);
+  FrontEnd& fe = session.frontEnd();
   InputFile source;
   OutputFile target;
   std::string line, out;
@@ -122,13 +127,21 @@ bool TransformAsciiFile(Session& session) {
   // that had reached the file at its last completed write.
   TargetProgress progress;
   try {
-    source.Open(t.txtQuelldatei);
-    std::error_code ec;
-    if (fs::exists(t.txtZielDatei, ec) && !fs::is_directory(t.txtZielDatei, ec) &&
-        !session.frontEnd().ConfirmReplaceAsciiTarget(t.txtZielDatei)) {
-      return false;
+    // "-" is standard input or output (the batch tool in a pipe).
+    if (t.txtQuelldatei == kStandardStreamName) {
+      source.OpenStandardInput();
+    } else {
+      source.Open(t.txtQuelldatei);
     }
-    target.Open(t.txtZielDatei);
+    std::error_code ec;
+    if (t.txtZielDatei == kStandardStreamName) {
+      target.OpenStandardOutput();
+    } else if (fs::exists(t.txtZielDatei, ec) && !fs::is_directory(t.txtZielDatei, ec) &&
+               !fe.ConfirmReplaceAsciiTarget(t.txtZielDatei)) {
+      return false;
+    } else {
+      target.Open(t.txtZielDatei);
+    }
     progress.opened = true;
     bool cut = false;
     while (source.ReadLine(line, kMaxLineBytes, cut)) {
@@ -161,6 +174,7 @@ bool TransformAsciiFile(Session& session) {
       target.Write(out);
       progress.Written(out.size(), target.committed());
       inLine = false;
+      if ((lineNo & kProgressLineMask) == 1) fe.ProgressBytes(source.consumed(), source.size());
     }
     inLine = false;
     source.Close();

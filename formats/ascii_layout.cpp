@@ -385,7 +385,7 @@ AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
     AppendNumber(out, height, sign);
     return result;
   }
-  char sign = p.decimalSign;
+  char sign = layout.decimalSign != 0 ? layout.decimalSign : p.decimalSign;
   if (sign == 0) sign = layout.separator == AsciiSeparator::kComma ? '.' : session.decimalSign();
   struct Replacement {
     FieldSpan span;

@@ -29,6 +29,9 @@ bool EllipsoidInRange(const std::string& aText, const std::string& eText) {
          e < kMaxEccentricity;
 }
 
+/// "-": standard input as the source, standard output as the target.
+bool IsStandardStream(const std::string& name) { return name == kStandardStreamName; }
+
 void Message(Session& s, const char* text) {
   s.frontEnd().ShowMessage(text, kProgramName, MsgIcon::kNone);
 }
@@ -36,6 +39,7 @@ void Message(Session& s, const char* text) {
 /// True when the two names denote the same file: equal texts, or two
 /// spellings of one existing file (relative and absolute, links).
 bool IdenticalFiles(const TransformSettings& t) {
+  if (IsStandardStream(t.txtQuelldatei) || IsStandardStream(t.txtZielDatei)) return false;
   if (t.txtQuelldatei == t.txtZielDatei) return true;
   if (t.txtQuelldatei.empty() || t.txtZielDatei.empty()) return false;
   if (t.optSHP) return SameShapefile(t.txtQuelldatei, t.txtZielDatei);
@@ -80,6 +84,10 @@ JobOutcome RunJob(Session& session) {
         geotra::MeridianArcCoeffs(ParseNumber(t.txtEll2a), ParseNumber(t.txtEll2e));
   }
 
+  if (t.optSHP && (IsStandardStream(t.txtQuelldatei) || IsStandardStream(t.txtZielDatei))) {
+    Message(session, kMsgStandardStreamShape);
+    return JobOutcome::kRejected;
+  }
   if (IdenticalFiles(t)) {
     Message(session, kMsgIdentical);
     return JobOutcome::kRejected;

@@ -21,6 +21,8 @@ inline constexpr const char* kMsgEllipsoid1 =
     "Ellipsoid 1 werte ausserhalb des gültigen Wetrebereichs";
 inline constexpr const char* kMsgEllipsoid2 =
     "Ellipsoid 2 Werte ausserhalb des gültigen Wetrebereichs";
+inline constexpr const char* kMsgStandardStreamShape =
+    "\"-\" (Standardeingabe oder -ausgabe) gibt es nur für ASCII-Dateien, nicht für Shapefiles";
 
 /// Runs one job (the window disables itself around the call). Every way out
 /// logs the elapsed time once a driver has started.
