@@ -8,9 +8,10 @@ BUILD_TYPE ?= RelWithDebInfo
 DEB_PACKAGES := cmake make g++ pkg-config libcli11-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
   libbenchmark-dev libgeographiclib-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
   gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core fonts-dejavu-extra time bc \
+  dpkg-dev file \
   qt6-translations-l10n
 
-.PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots clean
+.PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots package clean
 
 all: build
 
@@ -95,6 +96,12 @@ fuzz: deps
 
 bench: deps build
 	@bash bench/run.sh
+
+# Debian package of the window, the batch tool, the library, the manual and
+# the manual page (dependencies from dpkg-shlibdeps): build/pelmo_*.deb.
+package: deps build
+	cd build && cpack -G DEB
+	@ls -l build/pelmo_*.deb
 
 # Pictures of the real windows for the README and the manual (under Xvfb).
 screenshots: build

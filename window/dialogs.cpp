@@ -72,6 +72,7 @@ std::optional<CommonDialog::Choice> QtCommonDialog::run(Mode mode) {
     const int index = filterIndex() >= 1 && filterIndex() <= filters.size() ? filterIndex() : 1;
     dialog.selectNameFilter(filters[index - 1]);
   }
+  if (!initDir().isEmpty()) dialog.setDirectory(initDir());
   if (!fileName().isEmpty()) dialog.selectFile(fileName());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();

@@ -50,6 +50,10 @@ class CommonDialog {
   /// The proposed name before, the chosen name after a dialog.
   void setFileName(const QString& name) { fileName_ = name; }
   const QString& fileName() const { return fileName_; }
+  /// The folder the dialog starts in when the proposed name has none
+  /// (empty: the toolkit's choice).
+  void setInitDir(const QString& dir) { initDir_ = dir; }
+  const QString& initDir() const { return initDir_; }
 
   /// Shows the open (save) dialog. True when the user chose a name (now in
   /// fileName()); false when the dialog was cancelled or failed, with every
@@ -75,6 +79,7 @@ class CommonDialog {
   QString filter_;
   int filterIndex_ = 1;
   QString fileName_;
+  QString initDir_;
   std::function<bool(const QString&)> ask_;
 };
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <utility>
 
+#include "core/data_dir.hpp"
 #include "geodesy/selftest.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
@@ -466,11 +467,22 @@ void Form1::speichern_Click() {
   if (CommonDialog1().showSave()) txtZielDatei->setText(CommonDialog1().fileName());
 }
 
-void Form1::LoadParameterFile(const char* filter, ParameterFileLoader load, int number) {
+void Form1::LoadParameterFile(const char* filter, ParameterFileLoader load, int number,
+                              const char* extension) {
   CommonDialog& cd = CommonDialog1();
   cd.setFilter(QString::fromLatin1(filter));
   cd.setFilterIndex(1);
-  if (!cd.showOpen()) return;
+  // The dialog starts in the shipped library, unless the last name chosen is
+  // a file of this kind (then beside it).
+  const QString last = cd.fileName();
+  if (!last.endsWith(QLatin1String(extension), Qt::CaseInsensitive)) cd.setFileName(QString());
+  cd.setInitDir(QString::fromStdString(DataDir().string()));
+  const bool chosen = cd.showOpen();
+  cd.setInitDir(QString());
+  if (!chosen) {
+    cd.setFileName(last);
+    return;
+  }
   syncToSettings();
   // A file that cannot be read changes nothing and says nothing.
   if (load(S(cd.fileName()), session_.settings, number, session_.decimalSign())) {
@@ -480,10 +492,12 @@ void Form1::LoadParameterFile(const char* filter, ParameterFileLoader load, int 
 }
 
 void Form1::LoadEllipsoid(int group) {
-  LoadParameterFile(filters::kEllipsoid, LoadEllipsoidFile, group);
+  LoadParameterFile(filters::kEllipsoid, LoadEllipsoidFile, group, ".ell");
 }
 
-void Form1::LoadSevenPar(int set) { LoadParameterFile(filters::kSevenPar, LoadSevenParFile, set); }
+void Form1::LoadSevenPar(int set) {
+  LoadParameterFile(filters::kSevenPar, LoadSevenParFile, set, ".7pr");
+}
 
 // ---------------------------------------------------------------- properties file
 

@@ -147,13 +147,16 @@ TEST_F(WindowTest, DialogsProposeTheLastNameAndCancelLeavesTheFieldAlone) {
   w.speichern->click();  // cancelled
   EXPECT_EQ(w.txtQuelldatei->text(), QPath("a.shp"));
   EXPECT_EQ(w.txtZielDatei->text(), QPath("b.shp"));
-  w.cmdEll1->click();      // the file does not exist: nothing is loaded
+  w.cmdEll1->click();      // in the library; the file does not exist: nothing is loaded
   w.M_EinstSp->trigger();  // the properties of the start state
   w.M_EinstLa->trigger();  // cancelled
   ASSERT_EQ(files->shown.size(), 7u);
   const QString proposed[] = {"", QPath("a.shp"), QPath("b.shp"), QPath("b.shp"),
-                              QPath("b.shp"), QPath("c.ell"), QPath("d.par")};
-  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(files->shown[i].proposedName, proposed[i]) << i;
+                              "", QPath("c.ell"), QPath("d.par")};
+  for (std::size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(files->shown[i].proposedName, proposed[i]) << i;
+    EXPECT_EQ(files->shown[i].initDir, i == 4 ? QStringLiteral(PELMO_SOURCE_DIR "/data") : "") << i;
+  }
   EXPECT_EQ(w.txtBezEll1->text(), "0");
   EXPECT_EQ(w.txtPAR->text(), QPath("d.par"));
   EXPECT_TRUE(messages->shown.empty()) << messages->first();

@@ -39,13 +39,14 @@ class ScriptedFileDialog : public CommonDialog {
     QString filter;
     int filterIndex;
     QString proposedName;
+    QString initDir;
   };
   std::deque<std::optional<QString>> answers;
   std::vector<Shown> shown;
 
  protected:
   std::optional<Choice> run(Mode mode) override {
-    shown.push_back({mode, filter(), filterIndex(), fileName()});
+    shown.push_back({mode, filter(), filterIndex(), fileName(), initDir()});
     if (answers.empty()) {
       ADD_FAILURE() << "file dialog shown without a scripted answer";
       return std::nullopt;
