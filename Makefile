@@ -6,7 +6,7 @@ JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 
 DEB_PACKAGES := cmake make g++ pkg-config libcli11-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev libgeographiclib-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
+  libbenchmark-dev libgeographiclib-dev libeigen3-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
   gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core fonts-dejavu-extra time bc \
   dpkg-dev file \
   qt6-translations-l10n

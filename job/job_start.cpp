@@ -22,13 +22,6 @@ constexpr double kMaxSemiMajorAxis = 7000000;  // m
 constexpr double kMinEccentricity = 0.0001;
 constexpr double kMaxEccentricity = 0.1;
 
-bool EllipsoidInRange(const std::string& aText, const std::string& eText) {
-  const double a = ParseNumber(aText);
-  const double e = ParseNumber(eText);
-  return a > kMinSemiMajorAxis && a < kMaxSemiMajorAxis && e > kMinEccentricity &&
-         e < kMaxEccentricity;
-}
-
 /// "-": standard input as the source, standard output as the target.
 bool IsStandardStream(const std::string& name) { return name == kStandardStreamName; }
 
@@ -47,6 +40,13 @@ bool IdenticalFiles(const TransformSettings& t) {
 }
 
 }  // namespace
+
+bool EllipsoidInRange(const std::string& aText, const std::string& eText) {
+  const double a = ParseNumber(aText);
+  const double e = ParseNumber(eText);
+  return a > kMinSemiMajorAxis && a < kMaxSemiMajorAxis && e > kMinEccentricity &&
+         e < kMaxEccentricity;
+}
 
 JobOutcome RunJob(Session& session) {
   TransformSettings& t = session.settings;

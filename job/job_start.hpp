@@ -3,6 +3,8 @@
 // refuses identical source and target, runs the driver and logs the time.
 #pragma once
 
+#include <string>
+
 #include "core/settings.hpp"
 #include "formats/drivers.hpp"
 
@@ -23,6 +25,10 @@ inline constexpr const char* kMsgEllipsoid2 =
     "Ellipsoid 2 Werte ausserhalb des gültigen Wetrebereichs";
 inline constexpr const char* kMsgStandardStreamShape =
     "\"-\" (Standardeingabe oder -ausgabe) gibt es nur für ASCII-Dateien, nicht für Shapefiles";
+
+/// The job start's test of one ellipsoid: a and e are numbers within the
+/// valid range. Throws RunTimeError(13) for a text that is not a number.
+bool EllipsoidInRange(const std::string& aText, const std::string& eText);
 
 /// Runs one job (the window disables itself around the call). Every way out
 /// logs the elapsed time once a driver has started.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
+#include <system_error>
 #include <string_view>
 
 #include "core/errors.hpp"
@@ -131,6 +133,37 @@ std::optional<SevenParams> ReadSevenParFile(const std::string& path) {
     // The loaders fail silently.
   }
   return std::nullopt;
+}
+
+void WriteSevenParFile(const std::string& path, const SevenParams& par) {
+  constexpr std::string_view kCrLf = "\r\n";
+  std::string text = "\"";
+  for (const char c : par.name) {
+    if (c == '\r' || c == '\n') continue;  // a value is one line
+    text += c;
+    if (c == '"') text += '"';
+  }
+  text += '"';
+  text += kCrLf;
+  for (const double v : par.p) {
+    text += FormatShortest(v);
+    text += kCrLf;
+  }
+  const std::string temporary = path + ".pelmo-tmp";
+  OutputFile file;
+  try {
+    file.Open(temporary);
+    file.Write(text);
+    file.Close();
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) ThrowFileError(ec.value(), path, IoOp::kWrite);
+  } catch (const RunTimeError& e) {
+    file.CloseQuietly();
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw RunTimeError(e.number(), "Datei \"" + path + "\" (Schreiben)");
+  }
 }
 
 void AssignEllipsoid(TransformSettings& settings, int group, const EllipsoidParams& ell,

@@ -30,6 +30,13 @@ std::optional<EllipsoidParams> ReadEllipsoidFile(const std::string& path);
 /// Reads name and the seven parameters; nullopt on any error.
 std::optional<SevenParams> ReadSevenParFile(const std::string& path);
 
+/// Writes a seven-parameter file that ReadSevenParFile reads back exactly:
+/// the name in double quotes, then the seven numbers, one value per line,
+/// CR LF, UTF-8, shortest exact numbers with a period. The file is written
+/// under a temporary name and then put in place, so an existing file stays
+/// as it was when writing fails. Throws RunTimeError naming the file.
+void WriteSevenParFile(const std::string& path, const SevenParams& par);
+
 /// Puts an ellipsoid into group 1 (txtBezEll1, txtEll1a, txtEll1e) or 2,
 /// numbers in the user's decimal sign.
 void AssignEllipsoid(TransformSettings& settings, int group, const EllipsoidParams& ell,
