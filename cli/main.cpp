@@ -45,6 +45,8 @@
 #include "core/settings.hpp"
 #include "formats/ascii_layout.hpp"
 #include "geodesy/selftest.hpp"
+#include "core/fileio.hpp"
+#include "job/estimate_run.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"
@@ -86,6 +88,10 @@ struct Run {
   bool typeFromPar = false;                ///< a properties file was loaded
   bool strict = false;                     ///< --strict: warnings give exit status 3
   std::vector<std::string> files;          ///< SOURCE TARGET, or SOURCE... with --out-dir
+  std::vector<std::string> control;        ///< --estimate: one or two files
+  int parameters = kSevenParameters;       ///< --three-parameter: 3
+  std::optional<std::string> reportFile;   ///< --report
+  std::optional<std::string> save7parFile; ///< --save-7par
 };
 
 struct Spec;
@@ -403,7 +409,66 @@ void BatchOptions(const Group& g) {
   });
 }
 
-void EstimationOptions(const Group& /*g*/) {}
+void EstimationOptions(const Group& g) {
+  g.Add("--estimate", "CONTROL [CONTROL2]",
+        "estimate a parameter set from control points known in the input system (1) and the "
+        "output system (2): one file of lines \"id first1 second1 height1 first2 second2 "
+        "height2\", or two files of \"id first second height\" matched by id; the report goes "
+        "to standard output, the set into the first transformation",
+        [](Run& r, const Given& v) { r.control = v.values; }, "one or two control-point files")
+      ->type_size(1)
+      ->expected(1, 2);
+  g.Add("--three-parameter", "", "estimate the three translations only",
+        [](Run& r, const Given&) { r.parameters = kThreeParameters; });
+  g.Add("--report", "FILE", "also write the estimation report to FILE",
+        [](Run& r, const Given& v) { r.reportFile = v[0]; });
+  g.Add("--save-7par", "FILE", "write the estimated set as a seven-parameter file (.7pr)",
+        [](Run& r, const Given& v) { r.save7parFile = v[0]; });
+}
+
+/// Writes `text` to `path`; a file that could not be written completely is
+/// removed.
+void WriteTextFile(const std::string& path, const std::string& text) {
+  OutputFile out;
+  try {
+    out.Open(path);
+    out.Write(text);
+    out.Close();
+  } catch (const RunTimeError& e) {
+    out.CloseQuietly();
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    throw JobStop{e.what()};
+  }
+}
+
+/// --estimate: estimates, prints the report, writes the report file and the
+/// .7pr file, and puts the set into the first transformation for a job that
+/// follows.
+void Estimate(Run& r) {
+  if (!r.save7parFile) throw UsageError{"--estimate needs --save-7par FILE"};
+  EstimateRun run;
+  try {
+    run = RunEstimate(r.session, r.control[0], r.control.size() > 1 ? r.control[1] : "",
+                      r.parameters);
+  } catch (const std::exception& e) {
+    throw JobStop{e.what()};
+  }
+  const std::string report = EstimateReport(run, r.session.decimalSign());
+  if (!r.fe.quiet) {
+    std::string shown = report;
+    std::erase(shown, '\r');
+    std::cout << shown << std::flush;
+  }
+  if (r.reportFile) WriteTextFile(*r.reportFile, report);
+  const SevenParams set = EstimatedSet(run.estimate);
+  try {
+    WriteSevenParFile(*r.save7parFile, set);
+  } catch (const RunTimeError& e) {
+    throw JobStop{e.what()};
+  }
+  AssignSevenPar(r.t, 1, set, r.session.decimalSign());
+}
 
 // ------------------------------------------------------------- --help
 
@@ -412,6 +477,7 @@ constexpr const char* kUsage =
     "       pelmo-cli [OPTIONS] --out-dir DIR SOURCE...\n"
     "       pelmo-cli --selftest [FILE]\n"
     "       pelmo-cli [OPTIONS] --save-par FILE\n"
+    "       pelmo-cli [OPTIONS] --estimate CONTROL [CONTROL2] --save-7par FILE\n"
     "\n"
     "Transforms an ASCII coordinate file or a shapefile (.shp with .shx and .dbf)\n"
     "from one projection and datum into another. Options are applied in order:\n"
@@ -598,10 +664,16 @@ int Execute(Run& r, const std::vector<Given>& given) {
     }
     g.spec->action(r, g);
   }
-
+  if (r.control.empty() && (r.save7parFile || r.reportFile || r.parameters != kSevenParameters)) {
+    throw UsageError{"--save-7par, --report and --three-parameter need --estimate"};
+  }
   if (r.session.asciiLayout.separator == AsciiSeparator::kComma &&
       r.session.asciiLayout.decimalSign == ',') {
     throw UsageError{"--decimal comma does not go with --separator comma"};
+  }
+  if (!r.control.empty()) {
+    Estimate(r);
+    if (r.files.empty() && !r.saveParFile) return kExitOk;
   }
   TransformSettings& t = r.t;
   const auto& files = r.files;

@@ -18,39 +18,16 @@
 namespace pelmo {
 namespace {
 
+using test::Cli;
+using test::CliRun;
+using test::Contains;
+using test::Q;
 using test::ReadBytes;
 using test::SplitCrLf;
 using test::TempFolder;
 using test::WriteBytes;
 
-const std::string kCli = PELMO_CLI_PATH;
 const std::string kData = std::string(PELMO_SOURCE_DIR) + "/data/";
-
-/// Quotes a word for the shell.
-std::string Q(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-/// Runs pelmo-cli in `dir` with `args` (already quoted where needed) and
-/// the locale `locale`; standard input is empty.
-CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
-  const std::string outFile = dir.File(".stdout"), errFile = dir.File(".stderr");
-  const std::string cmd = "cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " + Q(kCli) +
-                          " " + args + " >" + Q(outFile) + " 2>" + Q(errFile) + " </dev/null";
-  const int rc = std::system(cmd.c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(outFile), ReadBytes(errFile)};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 /// The shipped files for the usual job: GK-Germ on Bessel 1841 with DHDN to
 /// ETRS89 into UTM on GRS 1980.

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +156,36 @@ inline std::size_t OpenFileCount() {
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
   return n;
 }
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+/// Quotes a word for the shell.
+inline std::string Q(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+#ifdef PELMO_CLI_PATH
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+/// Runs pelmo-cli in `dir` with `args` (already quoted where needed) and
+/// the locale `locale`; standard input is empty.
+inline CliRun Cli(const TempFolder& dir, const std::string& args,
+                  const std::string& locale = "C") {
+  const std::string outFile = dir.File(".stdout"), errFile = dir.File(".stderr");
+  const std::string cmd = "cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " +
+                          Q(PELMO_CLI_PATH) + " " + args + " >" + Q(outFile) + " 2>" +
+                          Q(errFile) + " </dev/null";
+  const int rc = std::system(cmd.c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(outFile), ReadBytes(errFile)};
+}
+#endif
 
 /// Lets the n-th file operation fail for n = 1, 2, ... until a run needs
 /// fewer than n operations. `run()` does the work under test (file helpers
