@@ -62,6 +62,9 @@ class PelmoStyle : public QProxyStyle {
       case PM_CheckBoxLabelSpacing:
       case PM_RadioButtonLabelSpacing:
         return static_cast<int>(std::lround(base * kSpacingShrink));
+      case PM_TabBarTabHSpace:
+        // The five tabs of the options dialog share its 5895-twip strip.
+        return static_cast<int>(std::lround(base * kTabSpaceShrink));
       default:
         return base;
     }
@@ -70,6 +73,7 @@ class PelmoStyle : public QProxyStyle {
  private:
   static constexpr double kIndicatorShrink = 12.0 / 14.0;
   static constexpr double kSpacingShrink = 4.0 / 6.0;
+  static constexpr double kTabSpaceShrink = 0.5;
 };
 
 }  // namespace
