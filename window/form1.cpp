@@ -152,6 +152,9 @@ void Form1::CreateMenus() {
   mTrenn1->setObjectName(QStringLiteral("mTrenn1"));
   M_option = M_Optionen->addAction(QStringLiteral("Options"), this, &Form1::M_option_Click);
   M_option->setObjectName(QStringLiteral("M_option"));
+  M_Estimate = M_Optionen->addAction(QStringLiteral("Estimate Parameters..."), this,
+                                     &Form1::M_Estimate_Click);
+  M_Estimate->setObjectName(QStringLiteral("M_Estimate"));
 
   M_Hilfe = menuBar()->addMenu(QStringLiteral("&Help"));
   M_Hilfe->setObjectName(QStringLiteral("M_Hilfe"));
@@ -439,6 +442,14 @@ OptionsDialog& Form1::optionsDialog() {
 }
 
 void Form1::M_option_Click() { BringToFront(&optionsDialog()); }
+
+void Form1::M_Estimate_Click() {
+  if (!estimate_) {
+    estimate_ = new EstimateDialog(this);
+    estimate_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  BringToFront(estimate_);
+}
 
 void Form1::M_Info_Click() { BringToFront(CreatedOnce(info_, this)); }
 

@@ -14,6 +14,7 @@
 #include "core/frontend.hpp"
 #include "core/settings.hpp"
 #include "window/dialogs.hpp"
+#include "window/estimate_dialog.hpp"
 #include "window/help_window.hpp"
 #include "window/info_window.hpp"
 #include "window/options_dialog.hpp"
@@ -86,6 +87,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   QLineEdit *txtP2_1, *txtP2_2, *txtP2_3, *txtP2_4, *txtP2_5, *txtP2_6, *txtP2_7;
   QMenu *M_Optionen, *M_Hilfe;
   QAction *M_EinstLa, *M_EinstSp, *mTrenn1, *M_option, *M_Info, *M_Help;
+  QAction* M_Estimate;  ///< "Estimate Parameters..."
 
   // ------------------------------------------------------------ other windows
   /// The options dialog; created hidden (and filled from OptionValues) when
@@ -95,6 +97,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   InfoWindow* infoWindow() const { return info_; }
   HelpWindow* helpWindow() const { return help_; }
   ProgressWindow* progressWindow() const { return progress_; }
+  EstimateDialog* estimateDialog() const { return estimate_; }
 
   // ------------------------------------------------------------ used by Apply
   /// Locks (or unlocks) the 24 path, ellipsoid and parameter fields against
@@ -143,6 +146,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   void M_EinstLa_Click();
   void M_EinstSp_Click();
   void M_option_Click();
+  void M_Estimate_Click();
   void M_Info_Click();
   void M_Help_Click();
 
@@ -189,6 +193,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   QPointer<InfoWindow> info_;
   QPointer<HelpWindow> help_;
   QPointer<ProgressWindow> progress_;
+  QPointer<EstimateDialog> estimate_;
 
   bool jobRunning_ = false;
   bool closePending_ = false;

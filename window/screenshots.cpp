@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -105,6 +106,21 @@ int WriteScreenshots(const QString& dirName) {
     ok &= Write(&options, dir, pages[tab - 1]);
   }
   options.hide();
+
+  // The estimation dialog on the sample control points (zones 3 and 32).
+  options.comGKBM->setCurrentText(QStringLiteral("9"));
+  options.comUTMBM2->setCurrentText(QStringLiteral("9"));
+  options.cmdApply->click();
+  w.M_Estimate->trigger();
+  EstimateDialog* estimate = w.estimateDialog();
+  estimate->optTwoFiles->setChecked(true);
+  const QString samples = QStringLiteral("data/samples/");  // run from the source folder
+  estimate->txtControl1->setText(samples + QStringLiteral("control_gk3_dhdn.txt"));
+  estimate->txtControl2->setText(samples + QStringLiteral("control_utm32_etrs89.txt"));
+  estimate->cmdCompute->click();
+  ok &= Write(estimate, dir, "estimate.png");
+  estimate->close();
+  w.hide();
 
   ProgressWindow progress;
   progress.setMinimum(ProgressBarId::kRecords, 1);
