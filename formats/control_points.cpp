@@ -124,16 +124,23 @@ class IdRegister {
   std::unordered_map<std::string, Entry> lines_;
 };
 
+/// Refuses a line of `count` fields unless it holds `withHeights` or
+/// `withoutHeights`; `expected` says what they are.
+void CheckFieldCount(const std::string& path, long lineNo, std::size_t count,
+                     std::size_t withHeights, std::size_t withoutHeights, const char* expected) {
+  if (count == withHeights || count == withoutHeights) return;
+  throw ControlPointError(ControlPointPlace(path, lineNo) + ": " + std::to_string(count) +
+                          " Felder, erwartet werden " + std::to_string(withHeights) + " (" +
+                          expected + ") oder " + std::to_string(withoutHeights) + " (ohne " +
+                          (withHeights == 4 ? "Höhe)" : "Höhen)"));
+}
+
 /// The points of one file of "id first second [height]".
 std::vector<ControlPoint> ReadSingleSystem(const std::string& path, IdRegister& ids) {
   std::vector<ControlPoint> points;
   ForEachLine(path, [&](const Fields& fields, long lineNo) {
-    if (fields.count != 3 && fields.count != 4) {
-      throw ControlPointError(ControlPointPlace(path, lineNo) + ": " +
-                              std::to_string(fields.count) +
-                              " Felder, erwartet werden 4 (Punktnummer, erster Wert, zweiter "
-                              "Wert, Höhe) oder 3 (ohne Höhe)");
-    }
+    CheckFieldCount(path, lineNo, fields.count, 4, 3,
+                    "Punktnummer, erster Wert, zweiter Wert, Höhe");
     ControlPoint p;
     p.id = std::string(fields.f[0]);
     p.system1 = Values(fields, 1, fields.count == 4, 1, path, lineNo);
@@ -154,12 +161,8 @@ ControlPointList ReadControlPoints(const std::string& path) {
   ControlPointList list;
   IdRegister ids(path);
   ForEachLine(path, [&](const Fields& fields, long lineNo) {
-    if (fields.count != 7 && fields.count != 5) {
-      throw ControlPointError(ControlPointPlace(path, lineNo) + ": " +
-                              std::to_string(fields.count) +
-                              " Felder, erwartet werden 7 (Punktnummer, erster Wert, zweiter "
-                              "Wert und Höhe in System 1 und in System 2) oder 5 (ohne Höhen)");
-    }
+    CheckFieldCount(path, lineNo, fields.count, 7, 5,
+                    "Punktnummer, erster Wert, zweiter Wert und Höhe in System 1 und in System 2");
     const bool heights = fields.count == 7;
     ControlPoint p;
     p.id = std::string(fields.f[0]);

@@ -137,9 +137,6 @@ struct PointChainCache {
 
 namespace {
 
-/// The projections of either end of the chain.
-enum class Projection { kNone, kKrovak, kGK, kUTM, kGKGeneral, kEll };
-
 /// Where the options of one end of the chain live in the option table.
 struct SideOptions {
   int gkMeridian, utmMeridian, utmScale;                   // "GK-Germ", "UTM"
@@ -151,26 +148,6 @@ constexpr SideOptions kInputOptions{opt::kGKBM,      opt::kUTMBM,      opt::kUTM
 constexpr SideOptions kOutputOptions{opt::kGKBM2,      opt::kUTMBM2,      opt::kUTMma2,
                                      opt::kOUTeasting, opt::kOUTmeridian, opt::kOUTnorthing,
                                      opt::kOUTscale};
-
-/// The input projection, the flags tested in the chain's order.
-Projection InputProjection(const TransformSettings& t) {
-  if (t.optInKrovak) return Projection::kKrovak;
-  if (t.optInGK) return Projection::kGK;
-  if (t.optINetrs) return Projection::kUTM;
-  if (t.optINGKallgemein) return Projection::kGKGeneral;
-  if (t.optInBL) return Projection::kEll;
-  return Projection::kNone;
-}
-
-/// The output projection, the flags tested in the chain's order.
-Projection OutputProjection(const TransformSettings& t) {
-  if (t.optOutBL) return Projection::kEll;
-  if (t.optOutGK) return Projection::kGK;
-  if (t.optOUTetrs) return Projection::kUTM;
-  if (t.optOutGKallgemein) return Projection::kGKGeneral;
-  if (t.optOutKrovak) return Projection::kKrovak;
-  return Projection::kNone;
-}
 
 /// Inverse of a projection: the point values (laid out as the drivers pass
 /// them) to latitude B and longitude L in radians on the ellipsoid of side 1
@@ -249,7 +226,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
 
   // Input side: to geocentric X, Y, Z on ellipsoid 1. Krovak coordinates
   // carry no height: the point is put on the ellipsoid.
-  const Projection in = InputProjection(t);
+  const Projection in = SideProjection(t, 1);
   PointResult r;
   const auto bl = ToGeographic(c, in, 1, first, second, r.inLon);
   std::array<double, 3> W =
@@ -313,11 +290,40 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
 
 }  // namespace
 
+Projection SideProjection(const TransformSettings& t, int side) {
+  if (side == 1) {
+    if (t.optInKrovak) return Projection::kKrovak;
+    if (t.optInGK) return Projection::kGK;
+    if (t.optINetrs) return Projection::kUTM;
+    if (t.optINGKallgemein) return Projection::kGKGeneral;
+    if (t.optInBL) return Projection::kEll;
+  } else {
+    if (t.optOutBL) return Projection::kEll;
+    if (t.optOutGK) return Projection::kGK;
+    if (t.optOUTetrs) return Projection::kUTM;
+    if (t.optOutGKallgemein) return Projection::kGKGeneral;
+    if (t.optOutKrovak) return Projection::kKrovak;
+  }
+  return Projection::kNone;
+}
+
+const char* ProjectionName(Projection p) {
+  switch (p) {
+    case Projection::kKrovak: return "Krovak";
+    case Projection::kGK: return "GK-Germ";
+    case Projection::kUTM: return "UTM";
+    case Projection::kGKGeneral: return "GK-general";
+    case Projection::kEll: return "Ell";
+    case Projection::kNone: break;
+  }
+  return "-";
+}
+
 GeocentricPoint PointToGeocentric(Session& session, int side, double first, double second,
                                   double height) {
   PointChainCache& c = ConvertedSettings(session);
   const TransformSettings& t = session.settings;
-  const Projection proj = side == 1 ? InputProjection(t) : OutputProjection(t);
+  const Projection proj = SideProjection(t, side);
   GeocentricPoint p;
   double lon = 0;
   const auto bl = ToGeographic(c, proj, side, first, second, lon);

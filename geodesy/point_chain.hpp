@@ -30,6 +30,16 @@ struct PointResult {
 /// Throws RunTimeError (conversion error 13, floating-point faults).
 PointResult TransformPoint(Session& session, double& first, double& second, double& height);
 
+/// The projections of either end of the chain.
+enum class Projection { kNone, kKrovak, kGK, kUTM, kGKGeneral, kEll };
+
+/// The projection of side 1 (input) or side 2 (output), the flags tested in
+/// the order the chain tests them; kNone when the group has none set.
+Projection SideProjection(const TransformSettings& t, int side);
+
+/// "GK-Germ", "GK-general", "UTM", "Krovak", "Ell"; "-" for kNone.
+const char* ProjectionName(Projection p);
+
 /// A point at one end of the chain, on that end's ellipsoid: latitude B and
 /// longitude L (rad), geocentric X, Y, Z (m).
 struct GeocentricPoint {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "core/frontend.hpp"
+#include "geodesy/point_chain.hpp"
 #include "paramfiles/paramsets.hpp"
 #include "window/form1.hpp"
 #include "window/look.hpp"
@@ -62,24 +63,6 @@ template <class W>
 W* Named(W* w, const char* name) {
   w->setObjectName(QLatin1String(name));
   return w;
-}
-
-/// Name of the projection of one side of the settings.
-const char* ProjectionName(const TransformSettings& t, int side) {
-  const std::array<std::pair<bool, const char*>, 5> in = {{{t.optInGK, "GK-Germ"},
-                                                           {t.optINGKallgemein, "GK-general"},
-                                                           {t.optINetrs, "UTM"},
-                                                           {t.optInKrovak, "Krovak"},
-                                                           {t.optInBL, "Ell"}}};
-  const std::array<std::pair<bool, const char*>, 5> out = {{{t.optOutGK, "GK-Germ"},
-                                                            {t.optOutGKallgemein, "GK-general"},
-                                                            {t.optOUTetrs, "UTM"},
-                                                            {t.optOutKrovak, "Krovak"},
-                                                            {t.optOutBL, "Ell"}}};
-  for (const auto& [set, name] : side == 1 ? in : out) {
-    if (set) return name;
-  }
-  return "-";
 }
 
 }  // namespace
@@ -196,8 +179,10 @@ void EstimateDialog::ShowSystems() {
   const TransformSettings& t = owner_->session().settings;
   lblSystems->setText(QStringLiteral("System 1: %1 on %2 (ellipsoid 1)    System 2: %3 on %4 "
                                      "(ellipsoid 2)")
-                          .arg(QLatin1String(ProjectionName(t, 1)), Q(t.txtBezEll1),
-                               QLatin1String(ProjectionName(t, 2)), Q(t.txtBezEll2)));
+                          .arg(QLatin1String(ProjectionName(SideProjection(t, 1))),
+                               Q(t.txtBezEll1),
+                               QLatin1String(ProjectionName(SideProjection(t, 2))),
+                               Q(t.txtBezEll2)));
 }
 
 void EstimateDialog::ChooseFile(QLineEdit* target) {
