@@ -186,7 +186,7 @@ bool EndsWithShp(const std::string& name) {
 void LoadPar(Run& r, const std::string& file) {
   OptionTable dialog = r.session.OptionValues;
   try {
-    LoadProperties(file, r.t, dialog);
+    LoadProperties(file, r.session, dialog);
   } catch (const PropertiesError& e) {
     throw JobStop{file + ": " + PropertiesErrorMessage(e.number(), false) + " (" + e.what() + ")"};
   }
@@ -305,7 +305,23 @@ void JobOptions(const Group& g) {
             if (!LoadSevenParFile(LibraryFile(v[0], ".7pr"), r.t, k, r.session.decimalSign())) {
               throw JobStop{"Parameter-Datei \"" + v[0] + "\" kann nicht gelesen werden"};
             }
+            r.session.grids[k - 1] = GridSlot{};
           });
+  }
+  for (int k : {1, 2}) {
+    const std::string n = std::to_string(k);
+    g.Add("--grid" + n, "FILE",
+          std::string("shift grid (.gsb, .tif) in place of the ") + (k == 1 ? "first" : "second") +
+              " seven-parameter set; a bare name is looked up in PROJ's data folders and the "
+              "shipped library",
+          [k](Run& r, const Given& v) {
+            if (v[0].empty()) v.Bad();
+            r.session.grids[k - 1].file = v[0];
+            (k == 1 ? r.t.txtsevenParSys : r.t.txtsevenParSys2) =
+                std::filesystem::path(v[0]).filename().string();
+          });
+    g.Add("--inverse" + n, "", "apply the grid of --grid" + n + " from its target to its source datum",
+          [k](Run& r, const Given&) { r.session.grids[k - 1].inverse = true; });
   }
   g.Add("--option", "N=TEXT", "entry N (0-19) of the option table", SetOption,
         "N=TEXT with N from 0 to 19");
@@ -676,6 +692,12 @@ int Execute(Run& r, const std::vector<Given>& given) {
     if (r.files.empty() && !r.saveParFile) return kExitOk;
   }
   TransformSettings& t = r.t;
+  for (int k : {1, 2}) {
+    const GridSlot& grid = r.session.grids[k - 1];
+    if (grid.inverse && !grid.active()) {
+      throw UsageError{"--inverse" + std::to_string(k) + " needs --grid" + std::to_string(k)};
+    }
+  }
   const auto& files = r.files;
   if (!r.outDir && files.size() != 2 && !(files.empty() && r.saveParFile)) {
     throw UsageError{files.empty() ? "SOURCE and TARGET are missing"
@@ -687,7 +709,7 @@ int Execute(Run& r, const std::vector<Given>& given) {
 
   if (r.saveParFile) {
     try {
-      SaveProperties(*r.saveParFile, t, r.session.OptionValues);
+      SaveProperties(*r.saveParFile, r.session, r.session.OptionValues);
     } catch (const PropertiesError& e) {
       throw JobStop{*r.saveParFile + ": " + PropertiesErrorMessage(e.number(), true) + " (" +
                     e.what() + ")"};

@@ -133,6 +133,20 @@ struct AsciiLayout {
   char decimalSign = 0;
 };
 
+/// A horizontal shift grid in one of the two transformation slots, in place
+/// of that slot's seven-parameter set. The properties file cannot hold it.
+struct GridSlot {
+  /// The grid file (NTv2 ".gsb" or PROJ GeoTIFF ".tif") as given: a path,
+  /// or a bare name looked up where grids are kept; empty: the slot holds
+  /// its seven parameters.
+  std::string file;
+  /// Applied from the grid's target datum to its source datum.
+  bool inverse = false;
+
+  bool active() const noexcept { return !file.empty(); }
+  bool operator==(const GridSlot&) const = default;
+};
+
 /// Meridian-arc coefficients c0..c5 of the target ellipsoid.
 using MeridianCoeffArray = std::array<double, 6>;
 
@@ -151,6 +165,8 @@ class Session {
   AsciiLayout asciiLayout;
   /// Plausibility warnings of the current (or last) job.
   WarningTally warnings;
+  /// Grids in the first and second transformation slot (index 0 and 1).
+  std::array<GridSlot, 2> grids;
 
   /// The user's decimal sign, used when numbers are written as text.
   char decimalSign() const noexcept { return decimalSign_; }

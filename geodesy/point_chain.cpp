@@ -5,6 +5,16 @@
 // -> first and second seven-parameter transformation -> geographic on
 // ellipsoid 2 -> output projection.
 //
+// A slot may hold a shift grid instead of its seven parameters: the point
+// goes from geocentric to geographic coordinates, through the grid, and back
+// to geocentric, its height unchanged. The first grid of the chain is where
+// the point passes from ellipsoid 1 to ellipsoid 2: a grid in slot 1 reads on
+// ellipsoid 1 and writes on ellipsoid 2, a grid in slot 2 writes on
+// ellipsoid 2 and reads on ellipsoid 1 unless slot 1 holds a grid too (then
+// both sides of the point between the slots are on ellipsoid 2). A
+// seven-parameter step works on geocentric coordinates alone and needs no
+// ellipsoid.
+//
 // The texts of the settings are converted once per change of the session
 // (Session::Touch) and kept with the error a conversion gave, so that a text
 // that cannot be read fails exactly where it is used, as if it were
@@ -13,12 +23,15 @@
 #include "geodesy/point_chain.hpp"
 
 #include <cmath>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "core/errors.hpp"
 #include "core/frontend.hpp"
 #include "core/numtext.hpp"
 #include "geodesy/geodesy.hpp"
+#include "geodesy/grid_shift.hpp"
 
 namespace pelmo {
 
@@ -91,6 +104,27 @@ struct PointChainCache {
   Lazy<geotra::KrovakPrepared> krovak1, krovak2;
   Lazy<geotra::SevenParPrepared> set1, set2;
 
+  // The grid steps of the two slots and the slots they were opened for;
+  // kept across revisions, opened again when a slot changes.
+  std::unique_ptr<GridShift> grid[2];
+  GridSlot gridOpened[2];
+  GridSlot gridSlot[2];
+
+  /// The grid step of slot 1 or 2, or nullptr when the slot holds seven
+  /// parameters; opened at first use (throws GridFileError).
+  GridShift* Grid(int slot) {
+    const int k = slot - 1;
+    if (!gridSlot[k].active()) return nullptr;
+    if (!grid[k] || gridOpened[k] != gridSlot[k]) Open(k);
+    return grid[k].get();
+  }
+  void Open(int k) {
+    grid[k].reset();
+    const GridSlot& g = gridSlot[k];
+    grid[k] = std::make_unique<GridShift>(g.file, FindGridFile(g.file), g.inverse);
+    gridOpened[k] = g;
+  }
+
   const geotra::GaussKruegerPrepared& Gk1() {
     return gk1.Get([&] { return geotra::PrepareGaussKrueger(a1(), e1()); });
   }
@@ -131,6 +165,8 @@ struct PointChainCache {
       q[i].Set(*set2[i]);
     }
     for (int i = 0; i < kOptionCount; ++i) o[i].Set(s.OptionValues[i]);
+    gridSlot[0] = s.grids[0];
+    gridSlot[1] = s.grids[1];
     revision = s.revision();
   }
 };
@@ -212,6 +248,17 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
                      side == 1 ? "keine Eingabeprojektion gewählt" : "keine Ausgabeprojektion gewählt");
 }
 
+/// A grid step: geographic B, L, h (rad, m) shifted by the grid, then
+/// geocentric on ellipsoid 2 (see the top of this file), the height
+/// unchanged. A point the grid does not cover stops the job.
+std::array<double, 3> GridStep(PointChainCache& c, GridShift& grid, std::array<double, 3> blh) {
+  const double lon = blh[1], lat = blh[0];
+  if (!grid.Apply(blh[1], blh[0])) {
+    throw RunTimeError(errnum::kOutOfRange, grid.FailureText(lon, lat));
+  }
+  return geotra::BLHToXYZ(blh[0], blh[1], blh[2], c.a2(), c.e2());
+}
+
 PointChainCache& ConvertedSettings(Session& session) {
   if (!session.chainCache) session.chainCache = std::make_shared<PointChainCache>();
   PointChainCache& c = *session.chainCache;
@@ -232,9 +279,19 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   std::array<double, 3> W =
       geotra::BLHToXYZ(bl[0], bl[1], in == Projection::kKrovak ? 0 : height, c.a1(), c.e1());
 
-  // Datum: both transformations, a set of zeros being the identity.
-  W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
-  W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
+  // Datum: both transformations, a set of zeros being the identity; a slot
+  // may hold a grid instead. A grid in slot 1 takes the geographic values
+  // at once; one in slot 2 reads on ellipsoid 1, or on ellipsoid 2 after a
+  // grid in slot 1.
+  GridShift* g = c.Grid(1);
+  W = g ? GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height})
+        : geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  if ((g = c.Grid(2)) != nullptr) {
+    W = GridStep(c, *g, c.gridSlot[0].active() ? geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2())
+                                               : geotra::XYZToBLH(W[0], W[1], W[2], c.a1(), c.e1()));
+  } else {
+    W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
+  }
 
   // Output side.
   W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
@@ -333,6 +390,14 @@ GeocentricPoint PointToGeocentric(Session& session, int side, double first, doub
                     : geotra::BLHToXYZ(p.B, p.L, height, c.a2(), c.e2());
   for (double v : p.xyz) Finite(v);
   return p;
+}
+
+void OpenGridSteps(Session& session) {
+  PointChainCache& c = ConvertedSettings(session);
+  for (int k = 0; k < 2; ++k) {
+    c.grid[k].reset();
+    if (c.gridSlot[k].active()) c.Open(k);
+  }
 }
 
 PointResult TransformPoint(Session& session, double& first, double& second, double& height) {

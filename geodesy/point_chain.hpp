@@ -40,6 +40,12 @@ Projection SideProjection(const TransformSettings& t, int side);
 /// "GK-Germ", "GK-general", "UTM", "Krovak", "Ell"; "-" for kNone.
 const char* ProjectionName(Projection p);
 
+/// Opens the grids of the two slots (Session::grids) afresh for a job and
+/// tries each, so that a grid that cannot be found or read stops the job
+/// before any file is touched. Without it the chain opens them at the first
+/// point. Throws GridFileError naming the file and the reason.
+void OpenGridSteps(Session& session);
+
 /// A point at one end of the chain, on that end's ellipsoid: latitude B and
 /// longitude L (rad), geocentric X, Y, Z (m).
 struct GeocentricPoint {

@@ -11,6 +11,7 @@
 #include "formats/drivers.hpp"
 #include "geodesy/geodesy.hpp"
 #include "geodesy/plausibility.hpp"
+#include "geodesy/point_chain.hpp"
 
 namespace pelmo {
 
@@ -82,6 +83,13 @@ JobOutcome RunJob(Session& session) {
     }
     session.MeridianCoeffs =
         geotra::MeridianArcCoeffs(ParseNumber(t.txtEll2a), ParseNumber(t.txtEll2e));
+    // The grids of the slots are opened and tried once per job.
+    try {
+      OpenGridSteps(session);
+    } catch (const RunTimeError& e) {
+      session.frontEnd().ShowMessage(e.what(), kProgramName, MsgIcon::kNone);
+      return JobOutcome::kRejected;
+    }
   }
 
   if (t.optSHP && (IsStandardStream(t.txtQuelldatei) || IsStandardStream(t.txtZielDatei))) {

@@ -472,4 +472,43 @@ void LoadProperties(const std::string& path, TransformSettings& settings, Option
   }
 }
 
+namespace {
+/// Last line of the first and of the second seven-parameter set.
+constexpr int kLastLineOfSet[2] = {38, 46};
+}  // namespace
+
+void SaveProperties(const std::string& path, Session& session, const OptionTable& dialog) {
+  TransformSettings saved = session.settings;
+  std::string note;
+  for (int k = 1; k <= 2; ++k) {
+    if (!session.grids[k - 1].active()) continue;
+    for (std::string* field : saved.SevenParFields(k)) *field = "0";
+    note += std::to_string(k) + ". Transformation: Gitter \"" + session.grids[k - 1].file +
+            "\" als \"" + (k == 1 ? saved.txtsevenParSys : saved.txtsevenParSys2) +
+            "\" mit sieben Nullen gespeichert (die Parameterdatei kann kein Gitter halten)\r\n";
+  }
+  try {
+    SaveProperties(path, saved, dialog);
+  } catch (const PropertiesError&) {
+    session.settings.txtPAR = saved.txtPAR;
+    throw;
+  }
+  session.settings.txtPAR = saved.txtPAR;
+  if (note.empty()) return;
+  const std::string& log = session.settings.txtDateien;
+  session.AppendLog((log.empty() || log.back() == '\n' ? "" : "\r\n") + note);
+}
+
+void LoadProperties(const std::string& path, Session& session, OptionTable& dialog) {
+  try {
+    LoadProperties(path, session.settings, dialog);
+  } catch (const PropertiesError& e) {
+    for (int k = 0; k < 2; ++k) {
+      if (e.line() > kLastLineOfSet[k]) session.grids[k] = GridSlot{};
+    }
+    throw;
+  }
+  session.grids = {};
+}
+
 }  // namespace pelmo

@@ -58,4 +58,13 @@ void SaveProperties(const std::string& path, TransformSettings& settings,
 /// applies `dialog` as the options dialog's Apply does.
 void LoadProperties(const std::string& path, TransformSettings& settings, OptionTable& dialog);
 
+/// SaveProperties for a session: a slot that holds a grid is written as its
+/// set name with seven zeros (the file has no place for a grid), and the
+/// log says so.
+void SaveProperties(const std::string& path, Session& session, const OptionTable& dialog);
+
+/// LoadProperties for a session: a slot whose set the file assigned holds
+/// that seven-parameter set again, no longer a grid.
+void LoadProperties(const std::string& path, Session& session, OptionTable& dialog);
+
 }  // namespace pelmo
