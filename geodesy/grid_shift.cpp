@@ -145,6 +145,11 @@ GridShift::GridShift(const std::string& name, const std::string& path, bool inve
   if (h_->pj == nullptr) {
     throw GridFileError(name_, "kann nicht gelesen werden: " + h_->CreateError());
   }
+  // PROJ opens a grid name it has opened before only at the first point.
+  double lon0 = 0, lat0 = 0;
+  if (!Apply(lon0, lat0) && h_->lastError != PROJ_ERR_COORD_TRANSFM_OUTSIDE_GRID) {
+    throw GridFileError(name_, "kann nicht gelesen werden: " + Reason());
+  }
   extent_ = DescribeGridFile(path);
   // A cut-off file opens, but its missing nodes read as "outside the grid":
   // try the cells at the corners (the last node of an NTv2 parent grid is
