@@ -311,9 +311,9 @@ void JobOptions(const Group& g) {
   for (int k : {1, 2}) {
     const std::string n = std::to_string(k);
     g.Add("--grid" + n, "FILE",
-          std::string("shift grid (.gsb, .tif) in place of the ") + (k == 1 ? "first" : "second") +
-              " seven-parameter set; a bare name is looked up in PROJ's data folders and the "
-              "shipped library",
+          k == 1 ? "shift grid (.gsb, .tif) in place of the first seven-parameter set; a bare "
+                   "name is looked up in PROJ's data folders and the shipped library"
+                 : "shift grid in place of the second seven-parameter set",
           [k](Run& r, const Given& v) {
             if (v[0].empty()) v.Bad();
             r.session.grids[k - 1].file = v[0];

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/data_dir.hpp"
 #include "core/numtext.hpp"
 #include "geodesy/geodesy.hpp"
 
@@ -38,16 +39,6 @@ std::string PointText(double lon, double lat) {
 
 /// What a probe or a point at which PROJ failed inside the extent means.
 constexpr const char* kDamaged = "(Datei beschädigt oder unvollständig?)";
-
-/// Folders that may hold the shipped library: beside an installed program
-/// (../share/pelmo/data) or a build folder in the source tree (../data).
-std::vector<fs::path> LibraryFolders() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  const fs::path up = exe.parent_path().parent_path();
-  return {up / "share" / "pelmo" / "data", up / "data"};
-}
 
 /// PROJ's data folders, as it searches them (PROJ_DATA, the user's and the
 /// installed folder).
@@ -80,7 +71,7 @@ std::string FindGridFile(const std::string& name) {
   std::string searched;
   if (!name.empty() && !fs::path(name).has_parent_path()) {
     std::vector<fs::path> folders = ProjFolders();
-    for (fs::path& f : LibraryFolders()) folders.push_back(std::move(f));
+    if (fs::path library = DataDir(); !library.empty()) folders.push_back(std::move(library));
     for (const fs::path& folder : folders) {
       const fs::path candidate = folder / name;
       if (fs::is_regular_file(candidate, ec)) return candidate.string();
