@@ -284,6 +284,7 @@ void EstimateDialog::cmdUse_Click() {
   Session& s = owner_->session();
   owner_->syncToSettings();
   AssignSevenPar(s.settings, 1, EstimatedSet(run_->estimate), s.decimalSign());
+  s.grids[0] = GridSlot{};  // the set takes the place of a grid
   s.Touch();
   owner_->syncFromSettings();
 }

@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QKeySequence>
@@ -21,13 +23,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <array>
+#include <cmath>
 #include <fstream>
 #include <string>
 #include <utility>
 
 #include "core/data_dir.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/grid_shift.hpp"
 #include "geodesy/selftest.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
@@ -246,7 +253,8 @@ void Form1::CreateControls() {
   constexpr int kFieldWidth = 2055;
   const char* const kParLabels[7] = {"ΔX", "ΔY", "ΔZ", "m", "γ", "β", "α"};
   auto makeSet = [&](int set, QGroupBox*& frame, QLabel*& lbl, QLineEdit*& sysName,
-                     QPushButton*& button, std::array<QLineEdit**, 7> fields) {
+                     QPushButton*& button, std::array<QLineEdit**, 7> fields, QLabel*& grid,
+                     QCheckBox*& inverse) {
     const bool first = set == 1;
     frame = Frame(c, first ? "frmTrans1" : "frmTrans2",
                   first ? "1. Transformation" : "2. Transformation", 120, first ? 1560 : 2880,
@@ -256,6 +264,17 @@ void Form1::CreateControls() {
     sysName = Edit(frame, first ? "txtsevenParSys" : "txtsevenParSys2", "no Transformation", 2520,
                    240, 2535, 285);
     button = Button(frame, first ? "cmdSevenPar1" : "cmdSevenPar2", "Parameter", 5760, 240, 1215, 255);
+    // A shift grid in place of the set: applied inverse (shown with a grid
+    // only), and its extent in the free place of the second row.
+    inverse = Check(frame, first ? "chkInverse1" : "chkInverse2", "inverse", 7200, 240, 1095, 255);
+    inverse->setVisible(false);
+    connect(inverse, &QCheckBox::toggled, this, [this, set](bool on) {
+      if (!session_.grids[set - 1].active()) return;
+      session_.grids[set - 1].inverse = on;
+      session_.Touch();
+      ShowGridSlots();
+    });
+    grid = Label(frame, first ? "lblGrid1" : "lblGrid2", "", 7500, 960, 2280, 285);
     for (int i = 0; i < 7; ++i) {
       const int column = i < 4 ? i : i - 4;
       const int top = i < 4 ? 600 : 960;
@@ -267,9 +286,10 @@ void Form1::CreateControls() {
     }
   };
   makeSet(1, frmTrans1, lblSevenParTrans, txtsevenParSys, cmdSevenPar1,
-          {&txtP1, &txtP2, &txtP3, &txtP4, &txtP5, &txtP6, &txtP7});
+          {&txtP1, &txtP2, &txtP3, &txtP4, &txtP5, &txtP6, &txtP7}, lblGrid1, chkInverse1);
   makeSet(2, frmTrans2, lblSevenParTrans2, txtsevenParSys2, cmdSevenPar2,
-          {&txtP2_1, &txtP2_2, &txtP2_3, &txtP2_4, &txtP2_5, &txtP2_6, &txtP2_7});
+          {&txtP2_1, &txtP2_2, &txtP2_3, &txtP2_4, &txtP2_5, &txtP2_6, &txtP2_7}, lblGrid2,
+          chkInverse2);
 
   // Ellipsoid 2.
   makeEllipsoid(2, kEllipsoid2Places, frmEll2, Ell2a, txtEll2a, Ell2e, txtEll2e, txtBezEll2,
@@ -351,6 +371,15 @@ void Form1::Form_Load() {
   session_.OptionValues = DefaultOptionValues(session_.decimalSign());
   session_.asciiLayout = StoredAsciiLayout();
   syncToSettings();
+  // The grids of the last session, where they can still be read.
+  const QSettings settings = UserSettings();
+  for (int set = 1; set <= 2; ++set) {
+    const QString key = QStringLiteral("grid%1/").arg(set);
+    const std::string file = S(settings.value(key + QStringLiteral("file")).toString());
+    if (file.empty() || !UseGrid(set, file)) continue;
+    session_.grids[set - 1].inverse = settings.value(key + QStringLiteral("inverse")).toBool();
+  }
+  syncFromSettings();
   // Creates the options dialog hidden, fills it from the defaults and
   // arranges this window in the expert seven-parameter layout.
   optionsDialog().cmdApply->click();
@@ -373,6 +402,7 @@ void Form1::syncFromSettings() {
   }
   for (const auto& [button, field] : optionFields_) setOption(button, t.*field);
   txtDateien->setPlainText(Displayed(t.txtDateien));
+  ShowGridSlots();
 }
 
 void Form1::setOption(QAbstractButton* button, bool value) {
@@ -507,7 +537,59 @@ void Form1::LoadEllipsoid(int group) {
 }
 
 void Form1::LoadSevenPar(int set) {
-  LoadParameterFile(filters::kSevenPar, LoadSevenParFile, set, ".7pr");
+  // The button takes a shift grid in place of the set as well.
+  const auto load = [this](const std::string& path, TransformSettings& t, int n, char sign) {
+    const QString suffix = QFileInfo(Q(path)).suffix().toLower();
+    if (suffix == QLatin1String("gsb") || suffix == QLatin1String("tif")) return UseGrid(n, path);
+    if (!LoadSevenParFile(path, t, n, sign)) return false;
+    session_.grids[n - 1] = GridSlot{};
+    return true;
+  };
+  LoadParameterFile(filters::kSevenParOrGrid, load, set, ".7pr");
+}
+
+bool Form1::UseGrid(int set, const std::string& path) {
+  GridExtent x;
+  try {
+    x = DescribeGridFile(path);
+  } catch (const RunTimeError& e) {
+    messages_->message(Q(e.what()), QString::fromLatin1(kProgramName), MsgIcon::kNone);
+    return false;
+  }
+  session_.grids[set - 1] = {path, false};
+  TransformSettings& t = session_.settings;
+  (set == 1 ? t.txtsevenParSys : t.txtsevenParSys2) = S(QFileInfo(Q(path)).fileName());
+  for (std::string* field : t.SevenParFields(set)) *field = "0";
+  // West to east, south to north, to about a kilometre.
+  auto deg = [this](double v) {
+    return Q(FormatNumber(std::round(v * 100) / 100, session_.decimalSign())) + QChar(0xB0);
+  };
+  const QChar dash(0x2013);
+  gridExtent_[set - 1] = deg(x.west) + dash + deg(x.east) + QStringLiteral(" E, ") +
+                         deg(x.south) + dash + deg(x.north) + QStringLiteral(" N");
+  return true;
+}
+
+void Form1::ShowGridSlots() {
+  QSettings settings = UserSettings();
+  for (int set = 1; set <= 2; ++set) {
+    const GridSlot& g = session_.grids[set - 1];
+    for (const std::string* field : session_.settings.SevenParFields(set)) {
+      for (const auto& [edit, member] : textFields_) {
+        if (&(session_.settings.*member) == field) edit->setEnabled(!g.active());
+      }
+    }
+    QCheckBox* inverse = set == 1 ? chkInverse1 : chkInverse2;
+    const QSignalBlocker quiet(inverse);
+    inverse->setVisible(g.active());
+    inverse->setChecked(g.inverse);
+    QLabel* extent = set == 1 ? lblGrid1 : lblGrid2;
+    extent->setText(g.active() ? gridExtent_[set - 1] : QString());
+    extent->setToolTip(Q(g.file));
+    const QString key = QStringLiteral("grid%1/").arg(set);
+    settings.setValue(key + QStringLiteral("file"), Q(g.file));
+    settings.setValue(key + QStringLiteral("inverse"), g.inverse);
+  }
 }
 
 // ---------------------------------------------------------------- properties file
@@ -520,7 +602,7 @@ void Form1::M_EinstSp_Click() {
   syncToSettings();
   const OptionTable dialogValues = optionsDialog().controlValues();
   try {
-    SaveProperties(S(cd.fileName()), session_.settings, dialogValues);
+    SaveProperties(S(cd.fileName()), session_, dialogValues);
   } catch (const PropertiesError& e) {
     txtPAR->setText(Q(session_.settings.txtPAR));
     messages_->message(Q(PropertiesErrorMessage(e.number(), true)), QString(),
@@ -541,7 +623,7 @@ void Form1::M_EinstLa_Click() {
   int error = 0;
   QString detail;
   try {
-    LoadProperties(S(cd.fileName()), session_.settings, dialogValues);
+    LoadProperties(S(cd.fileName()), session_, dialogValues);
   } catch (const PropertiesError& e) {
     error = e.number();
     detail = Q(e.what());

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@
 class QAbstractButton;
 class QAction;
 class QButtonGroup;
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -45,6 +47,10 @@ inline constexpr const char* kEllipsoid =
     "Ellipsoid-Parameter (*.ell)|*.ell|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|";
 inline constexpr const char* kSevenPar =
     "Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|";
+/// The seven-parameter files, and shift grids in their place.
+inline constexpr const char* kSevenParOrGrid =
+    "Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|"
+    "Verschiebungsgitter (*.gsb;*.tif)|*.gsb;*.tif|";
 }  // namespace filters
 
 /// Window sizes in twips that the options dialog's Apply sets.
@@ -85,6 +91,9 @@ class Form1 : public QMainWindow, public FrontEnd {
   QLineEdit *txtsevenParSys, *txtsevenParSys2;
   QLineEdit *txtP1, *txtP2, *txtP3, *txtP4, *txtP5, *txtP6, *txtP7;
   QLineEdit *txtP2_1, *txtP2_2, *txtP2_3, *txtP2_4, *txtP2_5, *txtP2_6, *txtP2_7;
+  /// A shift grid in a transformation frame: its extent, applied inverse.
+  QLabel *lblGrid1, *lblGrid2;
+  QCheckBox *chkInverse1, *chkInverse2;
   QMenu *M_Optionen, *M_Hilfe;
   QAction *M_EinstLa, *M_EinstSp, *mTrenn1, *M_option, *M_Info, *M_Help;
   QAction* M_Estimate;  ///< "Estimate Parameters..."
@@ -163,14 +172,21 @@ class Form1 : public QMainWindow, public FrontEnd {
   void SetFileFilter();
   /// Reads a file into group or set `number` of the settings; false (and
   /// nothing changed) when the file cannot be used.
-  using ParameterFileLoader = bool (*)(const std::string& path, TransformSettings& settings,
-                                       int number, char decimalSign);
+  using ParameterFileLoader = std::function<bool(const std::string& path,
+                                                 TransformSettings& settings, int number,
+                                                 char decimalSign)>;
   /// Asks for a parameter file (of the dialog filter `filter`) and shows
   /// what `load` read from it.
   void LoadParameterFile(const char* filter, ParameterFileLoader load, int number,
                          const char* extension);
   void LoadEllipsoid(int group);
   void LoadSevenPar(int set);
+  /// Puts the grid `path` into slot `set` (its name into the set's name,
+  /// zeros into its fields); false, with a message, when PROJ cannot read it.
+  bool UseGrid(int set, const std::string& path);
+  /// Shows the slots of session().grids in the transformation frames and
+  /// keeps them in the user's settings.
+  void ShowGridSlots();
   void SetJobRunning(bool running);
   void EventPass();
   void SetMainHeight(int twips);
@@ -194,6 +210,8 @@ class Form1 : public QMainWindow, public FrontEnd {
   QPointer<HelpWindow> help_;
   QPointer<ProgressWindow> progress_;
   QPointer<EstimateDialog> estimate_;
+  /// Extent texts of the grids in the two slots.
+  QString gridExtent_[2];
 
   bool jobRunning_ = false;
   bool closePending_ = false;

@@ -23,17 +23,16 @@
 
 namespace pelmo::ui {
 
+QSettings UserSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Pelmo"),
+                   QStringLiteral("Pelmo"));
+}
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-/// The user's settings of this program (an INI file in the user's
-/// configuration folder).
-QSettings UserSettings() {
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Pelmo"),
-                   QStringLiteral("Pelmo"));
-}
 
 /// Left edge (twips) of the page of the selected tab, and of the others.
 constexpr int kPageShownLeft = 210;

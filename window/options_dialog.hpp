@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSettings>
 #include <array>
 
 #include "core/settings.hpp"
@@ -24,6 +25,10 @@ class Form1;
 
 /// Number of tabs (and pages) of the dialog.
 inline constexpr int kOptionTabs = 5;
+
+/// The user's settings of this program (an INI file in the user's
+/// configuration folder).
+QSettings UserSettings();
 
 /// The ASCII layout kept in the user's settings of the toolkit (it is no
 /// part of properties files).

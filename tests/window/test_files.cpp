@@ -230,7 +230,8 @@ TEST_F(FilesTest, ParameterButtonsFillTheirGroupOnly) {
   const QString ell = QStringLiteral(
       "Ellipsoid-Parameter (*.ell)|*.ell|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
   const QString sevenPar = QStringLiteral(
-      "Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|");
+      "Ellipsoid-Parameter (*.7pr)|*.7pr|Alle Dateien (*.*)|*.*| Textdateien (*.txt)|*.txt|"
+      "Verschiebungsgitter (*.gsb;*.tif)|*.gsb;*.tif|");
   const struct {
     QPushButton* button;
     const char* file;

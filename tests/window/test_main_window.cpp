@@ -208,7 +208,8 @@ TEST_F(WindowTest, HelpAndF1ShowTheManual) {
   EXPECT_TRUE(help->isVisible());
   EXPECT_EQ(help->browser()->source(), QUrl(QString::fromLatin1(ui::kManualUrl)));
   EXPECT_TRUE(help->browser()->toPlainText().contains(QStringLiteral("Pelmo")));
-  for (const char* page : {"windows", "projections", "datum", "files", "library", "cli", "estimate"}) {
+  for (const char* page :
+       {"windows", "projections", "datum", "files", "library", "cli", "estimate", "grids"}) {
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/manual/%1.html").arg(QLatin1String(page)))) << page;
   }
   // The menu entry reuses the window.
