@@ -25,61 +25,43 @@ constexpr double kKrovakMinX = 700000, kKrovakMaxX = 1600000;
 
 bool Read(const std::string& text, double& value) { return TryParseNumber(text, value) == 0; }
 
-CheckedProjection InputOf(const TransformSettings& t) {
-  if (t.optInGK) return CheckedProjection::kGaussKrueger;
-  if (t.optINetrs) return CheckedProjection::kUtm;
-  if (t.optINGKallgemein) return CheckedProjection::kGeneral;
-  if (t.optInKrovak) return CheckedProjection::kKrovak;
-  if (t.optInBL) return CheckedProjection::kGeographic;
-  return CheckedProjection::kNone;
-}
-
-CheckedProjection OutputOf(const TransformSettings& t) {
-  if (t.optOutGK) return CheckedProjection::kGaussKrueger;
-  if (t.optOUTetrs) return CheckedProjection::kUtm;
-  if (t.optOutGKallgemein) return CheckedProjection::kGeneral;
-  if (t.optOutKrovak) return CheckedProjection::kKrovak;
-  if (t.optOutBL) return CheckedProjection::kGeographic;
-  return CheckedProjection::kNone;
-}
-
 /// Meridian index (GK) or zone (UTM) of a central meridian.
-double PrefixOf(CheckedProjection p, double meridian) {
-  return p == CheckedProjection::kUtm ? (meridian + kUTMFirstMeridian) / kUTMZoneWidth + 1
+double PrefixOf(Projection p, double meridian) {
+  return p == Projection::kUTM ? (meridian + kUTMFirstMeridian) / kUTMZoneWidth + 1
                                       : meridian / kGKZoneWidth;
 }
 
 /// Reads the meridian (and prefix) of one side; false when it cannot.
-bool ReadSide(const OptionTable& o, CheckedProjection p, int gk, int utm, int general,
+bool ReadSide(const OptionTable& o, Projection p, int gk, int utm, int general,
               double& meridian, double& prefix) {
   int entry = -1;
-  if (p == CheckedProjection::kGaussKrueger) entry = gk;
-  if (p == CheckedProjection::kUtm) entry = utm;
-  if (p == CheckedProjection::kGeneral) entry = general;
+  if (p == Projection::kGK) entry = gk;
+  if (p == Projection::kUTM) entry = utm;
+  if (p == Projection::kGKGeneral) entry = general;
   if (entry < 0) return true;
   if (!Read(o[static_cast<std::size_t>(entry)], meridian)) return false;
   prefix = PrefixOf(p, meridian);
   return true;
 }
 
-bool IsTransverseMercator(CheckedProjection p) {
-  return p == CheckedProjection::kGaussKrueger || p == CheckedProjection::kUtm ||
-         p == CheckedProjection::kGeneral;
+bool IsTransverseMercator(Projection p) {
+  return p == Projection::kGK || p == Projection::kUTM ||
+         p == Projection::kGKGeneral;
 }
 
 bool OutsideRange(const PlausibilityContext& c, double first, double second) {
   switch (c.out) {
-    case CheckedProjection::kGaussKrueger:
-    case CheckedProjection::kUtm: {
+    case Projection::kGK:
+    case Projection::kUTM: {
       const double y = first - c.outPrefix * kMillion - kFalseEasting;
       return !(std::fabs(y) <= kMaxEastingOffset && second >= 0 && second <= kMaxNorthing);
     }
-    case CheckedProjection::kGeneral: {
+    case Projection::kGKGeneral: {
       const double k = std::fabs(c.outScale);
       return !(std::fabs(first - c.outEasting) <= kMaxEastingOffset * k &&
                std::fabs(second - c.outNorthing) <= kMaxNorthing * k);
     }
-    case CheckedProjection::kKrovak: {
+    case Projection::kKrovak: {
       // Written as (-Y, -X).
       const double y = -first, x = -second;
       return !(y >= kKrovakMinY && y <= kKrovakMaxY && x >= kKrovakMinX && x <= kKrovakMaxX);
@@ -93,23 +75,13 @@ std::string Num(double v, char sign, double step) {
   return FormatNumber(std::round(v / step) * step, sign);
 }
 
-const char* ProjectionName(CheckedProjection p) {
-  switch (p) {
-    case CheckedProjection::kGaussKrueger: return "GK-Germ";
-    case CheckedProjection::kUtm: return "UTM";
-    case CheckedProjection::kGeneral: return "GK-general";
-    case CheckedProjection::kKrovak: return "Krovak";
-    default: return "Ell";
-  }
-}
-
 /// The sensible range of an output projection, in words.
-const char* RangeText(CheckedProjection p) {
+const char* RangeText(Projection p) {
   switch (p) {
-    case CheckedProjection::kGeneral:
+    case Projection::kGKGeneral:
       return "bis 400 km östlich oder westlich und 10002 km nördlich oder südlich des Ursprungs, "
              "mal Maßstab";
-    case CheckedProjection::kKrovak: return "Y 0 bis 1200 km, X 700 bis 1600 km";
+    case Projection::kKrovak: return "Y 0 bis 1200 km, X 700 bis 1600 km";
     default: return "Ostwert 100 bis 900 km nach der Kennziffer, Nordwert 0 bis 10002 km";
   }
 }
@@ -121,12 +93,12 @@ PlausibilityContext MakePlausibilityContext(const Session& session) {
   const OptionTable& o = session.OptionValues;
   PlausibilityContext c;
   if (!t.optSevPar) return c;
-  c.in = InputOf(t);
-  c.out = OutputOf(t);
+  c.in = SideProjection(t, 1);
+  c.out = SideProjection(t, 2);
   bool ok = ReadSide(o, c.in, opt::kGKBM, opt::kUTMBM, opt::kINmeridian, c.inMeridian, c.inPrefix) &&
             ReadSide(o, c.out, opt::kGKBM2, opt::kUTMBM2, opt::kOUTmeridian, c.outMeridian,
                      c.outPrefix);
-  if (c.out == CheckedProjection::kGeneral) {
+  if (c.out == Projection::kGKGeneral) {
     ok = ok && Read(o[opt::kOUTscale], c.outScale) && Read(o[opt::kOUTeasting], c.outEasting) &&
          Read(o[opt::kOUTnorthing], c.outNorthing);
   }
@@ -137,7 +109,7 @@ PlausibilityContext MakePlausibilityContext(const Session& session) {
 PointWarnings CheckPoint(const PlausibilityContext& c, double first, const PointResult& r) {
   PointWarnings w;
   if (!c.active) return w;
-  if (c.in == CheckedProjection::kGaussKrueger || c.in == CheckedProjection::kUtm) {
+  if (c.in == Projection::kGK || c.in == Projection::kUTM) {
     // The chain takes the easting as prefix * 1e6 + 500 km + y.
     const double y = first - c.inPrefix * kMillion - kFalseEasting;
     if (!(y >= -kFalseEasting && y < kFalseEasting)) w.set(WarningKind::kZonePrefix, {first, 0});
@@ -169,7 +141,7 @@ std::string WarningReport(const WarningTally& tally, const PlausibilityContext& 
     switch (kind) {
       case WarningKind::kZonePrefix:
         line += std::string(one ? "hat" : "haben") + " im Ostwert eine andere Kennziffer als " +
-                (c.in == CheckedProjection::kUtm ? "die Zone " : "die Meridiankennziffer ") +
+                (c.in == Projection::kUTM ? "die Zone " : "die Meridiankennziffer ") +
                 Num(c.inPrefix, sign, 1e-9) + " (" + ProjectionName(c.in) + ", Meridian " +
                 Num(c.inMeridian, sign, 1e-9) + ")" + first + "Ostwert " + Num(s.a, sign, 1e-3) +
                 "; die Ergebnisse liegen dort weit daneben";

@@ -28,13 +28,10 @@ inline constexpr double kMaxEastingOffset = 400000;
 /// Largest sensible northing [m]: a little more than the quarter meridian.
 inline constexpr double kMaxNorthing = 10002000;
 
-/// The projections as the checks see them.
-enum class CheckedProjection { kNone, kGaussKrueger, kUtm, kGeneral, kKrovak, kGeographic };
-
 /// The job's settings that the checks need, converted once per job.
 struct PlausibilityContext {
   bool active = false;  ///< seven-parameter mode with readable options
-  CheckedProjection in = CheckedProjection::kNone, out = CheckedProjection::kNone;
+  Projection in = Projection::kNone, out = Projection::kNone;
   double inMeridian = 0, outMeridian = 0;  ///< central meridians [degrees]
   double inPrefix = 0, outPrefix = 0;      ///< meridian index or zone in the millions
   double outScale = 1, outEasting = 0, outNorthing = 0;  ///< GK-general output

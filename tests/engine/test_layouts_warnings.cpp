@@ -77,6 +77,15 @@ std::array<double, 2> ProjUtm33(double east, double north, double height) {
   return {q.xyz.x + 33e6, q.xyz.y};
 }
 
+/// An ASCII job from GK-Germ (DHDN) to UTM 33, in.txt to out.txt of `dir`.
+void UseGkToUtmFiles(Session& s, const TempFolder& dir) {
+  UseGkToUtmDhdn(s);
+  s.settings.optASCII = true;
+  s.settings.optSHP = false;
+  s.settings.txtQuelldatei = dir.File("in.txt");
+  s.settings.txtZielDatei = dir.File("out.txt");
+}
+
 // ================================================================ layouts
 
 TEST(AsciiLayouts, RealFileShapesKeepEverythingButTheCoordinates) {
@@ -112,12 +121,8 @@ TEST(AsciiLayouts, RealFileShapesKeepEverythingButTheCoordinates) {
     TempFolder dir;
     RecordingFrontEnd fe;
     Session s(fe, '.');
-    UseGkToUtmDhdn(s);
-    TransformSettings& t = s.settings;
-    t.optASCII = true;
-    t.optSHP = false;
-    t.txtQuelldatei = dir.File("in.txt");
-    t.txtZielDatei = dir.File("out.txt");
+    UseGkToUtmFiles(s, dir);
+    const TransformSettings& t = s.settings;
     std::string error;
     ASSERT_TRUE(ParseAsciiColumns(sh.columns, s.asciiLayout.columns, error)) << error;
     s.asciiLayout = {true, s.asciiLayout.columns, sh.sep, sh.header};
@@ -179,11 +184,7 @@ TEST(AsciiLayouts, LinesThatCannotBeReadNameTheirColumn) {
     TempFolder dir;
     RecordingFrontEnd fe;
     Session s(fe, '.');
-    UseGkToUtmDhdn(s);
-    s.settings.optASCII = true;
-    s.settings.optSHP = false;
-    s.settings.txtQuelldatei = dir.File("in.txt");
-    s.settings.txtZielDatei = dir.File("out.txt");
+    UseGkToUtmFiles(s, dir);
     std::string error;
     s.asciiLayout.active = *c.columns != 0;
     if (s.asciiLayout.active) {
@@ -253,11 +254,7 @@ TEST(PlausibilityWarnings, EachKindCountedWithItsFirstLineAndValue) {
     TempFolder dir;
     RecordingFrontEnd fe;
     Session s(fe, '.');
-    UseGkToUtmDhdn(s);
-    s.settings.optASCII = true;
-    s.settings.optSHP = false;
-    s.settings.txtQuelldatei = dir.File("in.txt");
-    s.settings.txtZielDatei = dir.File("out.txt");
+    UseGkToUtmFiles(s, dir);
     c.setup(s);
     WriteBytes(s.settings.txtQuelldatei, c.source);
     ASSERT_EQ(RunJob(s), JobOutcome::kDone) << fe.OnlyMessage();
