@@ -287,8 +287,9 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   W = g ? GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height})
         : geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
   if ((g = c.Grid(2)) != nullptr) {
-    W = GridStep(c, *g, c.gridSlot[0].active() ? geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2())
-                                               : geotra::XYZToBLH(W[0], W[1], W[2], c.a1(), c.e1()));
+    const bool on2 = c.gridSlot[0].active();
+    W = GridStep(c, *g, geotra::XYZToBLH(W[0], W[1], W[2], on2 ? c.a2() : c.a1(),
+                                         on2 ? c.e2() : c.e1()));
   } else {
     W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
   }
