@@ -15,7 +15,7 @@
 // later options override earlier ones and the properties file. In an
 // action, `v.Bad()` is a usage error (exit 2, "--name needs <what>"; give
 // <what> as the last argument of Add when the value names do not say it) and
-// `throw JobStop(text)` stops with a message (exit 1). --help lists the
+// `throw JobStop{text}` stops with a message (exit 1). --help lists the
 // option in its group; add it to the man page docs/pelmo-cli.1 too (a test
 // checks that both list the same options).
 
