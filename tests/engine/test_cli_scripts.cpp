@@ -21,6 +21,8 @@ namespace pelmo {
 namespace {
 
 namespace fs = std::filesystem;
+using Result = test::CliRun;
+using test::Contains;
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
@@ -32,11 +34,6 @@ const std::string kSample = kSource + "/data/samples/gk5_bessel_points.txt";
 const std::string kJob =
     "--in GK-Germ --out UTM --ell1 Bessel_1841 --ell2 GRS_1980 --7par1 DHDN_to_ETRS89_EPSG1776";
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
 /// Runs a shell command line in `dir` with $CLI the batch tool, LC_ALL=C and
 /// `env` before it; standard input is empty unless the line redirects it.
 Result Sh(const TempFolder& dir, const std::string& line, const std::string& env = "") {
@@ -46,10 +43,6 @@ Result Sh(const TempFolder& dir, const std::string& line, const std::string& env
   const int rc = std::system(cmd.c_str());
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(dir.File(".out")),
           ReadBytes(dir.File(".err"))};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 /// `n` Gauss-Krueger points around zone 5, CR LF lines; line `bad` (1-based,
