@@ -45,7 +45,6 @@
 #include "core/settings.hpp"
 #include "formats/ascii_layout.hpp"
 #include "geodesy/selftest.hpp"
-#include "core/fileio.hpp"
 #include "job/estimate_run.hpp"
 #include "job/job_start.hpp"
 #include "paramfiles/paramsets.hpp"
@@ -442,22 +441,6 @@ void EstimationOptions(const Group& g) {
         [](Run& r, const Given& v) { r.save7parFile = v[0]; });
 }
 
-/// Writes `text` to `path`; a file that could not be written completely is
-/// removed.
-void WriteTextFile(const std::string& path, const std::string& text) {
-  OutputFile out;
-  try {
-    out.Open(path);
-    out.Write(text);
-    out.Close();
-  } catch (const RunTimeError& e) {
-    out.CloseQuietly();
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    throw JobStop{e.what()};
-  }
-}
-
 /// --estimate: estimates, prints the report, writes the report file and the
 /// .7pr file, and puts the set into the first transformation for a job that
 /// follows.
@@ -476,9 +459,9 @@ void Estimate(Run& r) {
     std::erase(shown, '\r');
     std::cout << shown << std::flush;
   }
-  if (r.reportFile) WriteTextFile(*r.reportFile, report);
   const SevenParams set = EstimatedSet(run.estimate);
   try {
+    if (r.reportFile) WriteEstimateReport(*r.reportFile, report);
     WriteSevenParFile(*r.save7parFile, set);
   } catch (const RunTimeError& e) {
     throw JobStop{e.what()};

@@ -4,12 +4,15 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/fileio.hpp"
 #include "core/numtext.hpp"
 #include "geodesy/point_chain.hpp"
 #include "job/job_start.hpp"
@@ -105,6 +108,20 @@ EstimateRun RunEstimate(Session& session, const std::string& file1, const std::s
     throw EstimateError(text);
   }
   return run;
+}
+
+void WriteEstimateReport(const std::string& path, const std::string& report) {
+  OutputFile out;
+  try {
+    out.Open(path);
+    out.Write(report);
+    out.Close();
+  } catch (const RunTimeError&) {
+    out.CloseQuietly();
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    throw;
+  }
 }
 
 std::string EstimateDescription(const ParameterEstimate& estimate) {

@@ -37,6 +37,10 @@ EstimateRun RunEstimate(Session& session, const std::string& file1, const std::s
 /// carry `decimalSign`.
 std::string EstimateReport(const EstimateRun& run, char decimalSign);
 
+/// Writes the report to `path` as it is (CR LF line ends); a file that could
+/// not be written completely is removed. Throws RunTimeError naming the file.
+void WriteEstimateReport(const std::string& path, const std::string& report);
+
 /// The name of an estimated set: "estimated from N points, RMS x m".
 std::string EstimateDescription(const ParameterEstimate& estimate);
 

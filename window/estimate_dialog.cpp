@@ -136,10 +136,12 @@ EstimateDialog::EstimateDialog(Form1* owner)
 
   cmdSave = Named(new QPushButton(QStringLiteral("Save .7pr...")), "cmdSave");
   cmdUse = Named(new QPushButton(QStringLiteral("Use as 1. Transformation")), "cmdUse");
+  cmdReport = Named(new QPushButton(QStringLiteral("Save Report...")), "cmdReport");
   cmdClose = Named(new QPushButton(QStringLiteral("Close")), "cmdClose");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(cmdSave);
   buttons->addWidget(cmdUse);
+  buttons->addWidget(cmdReport);
   buttons->addStretch();
   buttons->addWidget(cmdClose);
 
@@ -165,6 +167,7 @@ EstimateDialog::EstimateDialog(Form1* owner)
   connect(cmdCompute, &QPushButton::clicked, this, &EstimateDialog::cmdCompute_Click);
   connect(cmdSave, &QPushButton::clicked, this, &EstimateDialog::cmdSave_Click);
   connect(cmdUse, &QPushButton::clicked, this, &EstimateDialog::cmdUse_Click);
+  connect(cmdReport, &QPushButton::clicked, this, &EstimateDialog::cmdReport_Click);
   connect(cmdClose, &QPushButton::clicked, this, &QDialog::close);
   stale();
 }
@@ -199,8 +202,7 @@ void EstimateDialog::ClearResult() {
   tblResiduals->setRowCount(0);
   tblParameters->setRowCount(0);
   lblSummary->clear();
-  cmdSave->setEnabled(false);
-  cmdUse->setEnabled(false);
+  for (QPushButton* b : {cmdSave, cmdUse, cmdReport}) b->setEnabled(false);
 }
 
 void EstimateDialog::cmdCompute_Click() {
@@ -261,22 +263,35 @@ void EstimateDialog::ShowResult() {
                           .arg(m(e.rmsNorth), m(e.rmsEast), m(e.rmsUp), m(e.rms3D),
                                e.redundancy > 0 ? m(e.sigma0) : QStringLiteral("-"))
                           .arg(e.flagged));
-  cmdSave->setEnabled(true);
-  cmdUse->setEnabled(true);
+  for (QPushButton* b : {cmdSave, cmdUse, cmdReport}) b->setEnabled(true);
 }
 
-void EstimateDialog::cmdSave_Click() {
+void EstimateDialog::SaveResult(const char* filter,
+                                void (*write)(const std::string& path, const EstimateRun& run,
+                                              char decimalSign)) {
   if (!run_) return;
   CommonDialog& cd = owner_->CommonDialog1();
-  cd.setFilter(QString::fromLatin1(filters::kSevenPar));
+  cd.setFilter(QString::fromLatin1(filter));
   cd.setFilterIndex(1);
   if (!cd.showSave()) return;
   try {
-    WriteSevenParFile(cd.fileName().toStdString(), EstimatedSet(run_->estimate));
+    write(cd.fileName().toStdString(), *run_, owner_->session().decimalSign());
   } catch (const std::exception& e) {
     owner_->messageBoxes().message(Q(e.what()), QString::fromLatin1(kProgramName),
                                    MsgIcon::kNone);
   }
+}
+
+void EstimateDialog::cmdSave_Click() {
+  SaveResult(filters::kSevenPar, [](const std::string& path, const EstimateRun& run, char) {
+    WriteSevenParFile(path, EstimatedSet(run.estimate));
+  });
+}
+
+void EstimateDialog::cmdReport_Click() {
+  SaveResult(kReportFilter, [](const std::string& path, const EstimateRun& run, char sign) {
+    WriteEstimateReport(path, EstimateReport(run, sign));
+  });
 }
 
 void EstimateDialog::cmdUse_Click() {

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <optional>
+#include <string>
 
 #include "job/estimate_run.hpp"
 
@@ -20,9 +21,10 @@ namespace pelmo::ui {
 
 class Form1;
 
-/// File-dialog filter of the control-point files.
+/// File-dialog filters of the control-point files and the report.
 inline constexpr const char* kControlPointFilter =
     "Passpunkte (*.txt)|*.txt|Alle Dateien (*.*)|*.*|";
+inline constexpr const char* kReportFilter = " Textdateien (*.txt)|*.txt|Alle Dateien (*.*)|*.*|";
 
 class EstimateDialog : public QDialog {
   Q_OBJECT
@@ -36,7 +38,7 @@ class EstimateDialog : public QDialog {
 
   QRadioButton *optOneFile, *optTwoFiles, *optSeven, *optThree;
   QLineEdit *txtControl1, *txtControl2;
-  QPushButton *cmdControl1, *cmdControl2, *cmdCompute, *cmdSave, *cmdUse, *cmdClose;
+  QPushButton *cmdControl1, *cmdControl2, *cmdCompute, *cmdSave, *cmdUse, *cmdReport, *cmdClose;
   QLabel *lblSystems, *lblSummary;
   QTableWidget *tblResiduals, *tblParameters;
 
@@ -47,12 +49,17 @@ class EstimateDialog : public QDialog {
   void cmdCompute_Click();
   void cmdSave_Click();
   void cmdUse_Click();
+  void cmdReport_Click();
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   void ChooseFile(QLineEdit* target);
+  /// Asks for a file name (of the dialog filter `filter`) and writes the
+  /// result into it with `write`; a failure is shown.
+  void SaveResult(const char* filter,
+                  void (*write)(const std::string& path, const EstimateRun& run, char decimalSign));
   void ShowSystems();
   void ShowResult();
   void ClearResult();

@@ -1,8 +1,8 @@
 // "Estimate Parameters..." on the shipped control points (GK zone 3 on DHDN,
 // UTM zone 32 on ETRS89, made with the DHDN to ETRS89 set, point 1010 with
 // a blunder): the planted blunder alone is marked and sorts first by its 3D
-// residual; the set fills the first transformation and is saved; a missing
-// file gives its message and no result.
+// residual; the set fills the first transformation, set and report are
+// saved; a missing file gives its message and no result.
 #include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -56,6 +56,9 @@ TEST_F(WindowTest, EstimateDialogMarksTheBlunderAndFillsTheFirstSet) {
   const auto saved = ReadSevenParFile(Path("estimated.7pr"));
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(QString::fromStdString(saved->name), form->txtsevenParSys->text());
+  files->answers = {QPath("report.txt")};
+  d->cmdReport->click();
+  EXPECT_NE(ReadBytes(Path("report.txt")).find("1010"), std::string::npos);
 
   files->answers = {QPath("missing.txt")};
   d->cmdControl1->click();
