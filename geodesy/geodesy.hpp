@@ -51,6 +51,10 @@ std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e)
 /// has not settled after kMaxIterations passes raises kInvalidOperation.
 std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e);
 
+/// XYZToBLH without the height (B, L rad), for callers that do not use it:
+/// the same latitude and longitude, the same faults but those of the height.
+std::array<double, 2> XYZToBL(double X, double Y, double Z, double a, double e);
+
 /// Seven-parameter similarity transformation in the coordinate-frame
 /// convention: dX, dY, dZ metres; m ppm; gamma (about Z), beta (about Y),
 /// alpha (about X) arc seconds.
@@ -95,10 +99,11 @@ std::array<double, 3> SevenParTrans(const SevenParPrepared& p, double X, double 
 
 /// Ellipsoid quantities of the Gauss-Krueger routines.
 struct GaussKruegerPrepared {
-  double a, e2;        ///< semi-major axis [m], e^2
-  double ep;           ///< second eccentricity e'
-  double n, n2, n3;    ///< third flattening and its powers (inverse)
-  double abar;         ///< rectifying radius [m] (inverse)
+  double a, e2;                     ///< semi-major axis [m], e^2
+  double ep, ep2;                   ///< second eccentricity e' and its square
+  double b2a;                       ///< (1 - e^2) a [m] (inverse)
+  double abar;                      ///< rectifying radius [m] (inverse)
+  std::array<double, 3> footpoint;  ///< footpoint series coefficients (inverse)
 };
 GaussKruegerPrepared PrepareGaussKrueger(double a, double e);
 std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,

@@ -148,6 +148,15 @@ struct PointChainCache {
     });
   }
 
+  /// True for a parameter set of seven zeros; a text that cannot be read
+  /// fails here, where the set is used.
+  static bool IsIdentity(const Num (&set)[7]) {
+    for (const Num& v : set) {
+      if (v() != 0) return false;
+    }
+    return true;
+  }
+
   void Refresh(const Session& s) {
     gk1.ready = gk2.ready = krovak1.ready = krovak2.ready = set1.ready = set2.ready = false;
     const TransformSettings& t = s.settings;
@@ -279,23 +288,31 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   std::array<double, 3> W =
       geotra::BLHToXYZ(bl[0], bl[1], in == Projection::kKrovak ? 0 : height, c.a1(), c.e1());
 
-  // Datum: both transformations, a set of zeros being the identity; a slot
-  // may hold a grid instead. A grid in slot 1 takes the geographic values
-  // at once; one in slot 2 reads on ellipsoid 1, or on ellipsoid 2 after a
-  // grid in slot 1.
+  // Datum: both transformations; a set of seven zeros is the identity and
+  // is skipped (it would return the same bits). A slot may hold a grid
+  // instead. A grid in slot 1 takes the geographic values at once; one in
+  // slot 2 reads on ellipsoid 1, or on ellipsoid 2 after a grid in slot 1.
   GridShift* g = c.Grid(1);
-  W = g ? GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height})
-        : geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  if (g != nullptr) {
+    W = GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height});
+  } else if (!c.IsIdentity(c.p)) {
+    W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  }
   if ((g = c.Grid(2)) != nullptr) {
     const bool on2 = c.gridSlot[0].active();
     W = GridStep(c, *g, geotra::XYZToBLH(W[0], W[1], W[2], on2 ? c.a2() : c.a1(),
                                          on2 ? c.e2() : c.e1()));
-  } else {
+  } else if (!c.IsIdentity(c.q)) {
     W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
   }
 
-  // Output side.
-  W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
+  // Output side; only "Ell" (and no selection) returns the height.
+  if (t.optOutBL || !(t.optOutGK || t.optOUTetrs || t.optOutGKallgemein || t.optOutKrovak)) {
+    W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
+  } else {
+    const auto bl = geotra::XYZToBL(W[0], W[1], W[2], c.a2(), c.e2());
+    W = {bl[0], bl[1], 0};
+  }
   const MeridianCoeffArray& m = s.MeridianCoeffs;
   if (t.optOutBL) {
     const double lat = Div(W[0] * kDegreesPerHalfTurn, kPi);
