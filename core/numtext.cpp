@@ -1,9 +1,13 @@
 #include "core/numtext.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <locale>
 #include <system_error>
 
@@ -25,7 +29,60 @@ constexpr long kHugeExponent = 1L << 40;
 
 }  // namespace
 
+namespace {
+
+/// Exact powers of ten as doubles, 10^0 to 10^22.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+/// Every integer up to 2^53 is a double.
+constexpr std::uint64_t kExactIntegers = std::uint64_t{1} << 53;
+
+/// Most digits gathered into 64 bits without overflow.
+constexpr int kFastDigits = 19;
+
+/// The common case of TryParseNumber: [blanks] [sign] digits [sep digits]
+/// [blanks], no exponent, whose digits form an integer up to 2^53 with at
+/// most 22 of them after the decimal sign. Such a number is that integer
+/// divided by a power of ten, both exact doubles, so the one rounding of the
+/// division gives the correctly rounded value. Returns false for anything
+/// else, which the full conversion decides.
+bool TryParseSimple(std::string_view t, double& value) noexcept {
+  const char* p = t.data();
+  const char* const end = p + t.size();
+  while (p != end && IsBlank(*p)) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  std::uint64_t mantissa = 0;
+  int digits = 0, fraction = 0;
+  bool separator = false;
+  for (; p != end; ++p) {
+    const char c = *p;
+    if (IsDigit(c)) {
+      if (++digits > kFastDigits) return false;
+      mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+      fraction += separator ? 1 : 0;
+    } else if ((c == '.' || c == ',') && !separator) {
+      separator = true;
+    } else {
+      break;
+    }
+  }
+  while (p != end && IsBlank(*p)) ++p;
+  if (p != end || digits == 0 || mantissa > kExactIntegers ||
+      fraction >= static_cast<int>(std::size(kExactPowersOfTen))) {
+    return false;
+  }
+  const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
+  value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 int TryParseNumber(std::string_view text, double& value) noexcept {
+  if (TryParseSimple(text, value)) return 0;
   std::size_t b = 0, e = text.size();
   while (b < e && IsBlank(text[b])) ++b;
   while (e > b && IsBlank(text[e - 1])) --e;
@@ -112,14 +169,114 @@ bool IsNumeric(std::string_view text) noexcept {
   return TryParseNumber(text, v) == 0;
 }
 
+namespace {
+
+/// Significant digits of the written numbers.
+constexpr int kDigits = 15;
+
+/// 10^0 to 10^19 as integers.
+constexpr auto kPowersOfTen = [] {
+  std::array<std::uint64_t, 20> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+/// "00" "01" ... "99".
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+/// Magnitudes the fast formatter takes: around those written without an
+/// exponent (1e-4 <= |v| < 1e15 after rounding to 15 digits); the rounding
+/// decides for values next to the limits.
+constexpr double kFastLow = 9e-5, kFastHigh = 1e15;
+
+/// floor(log10(2) 2^18): a decimal exponent from a binary one.
+constexpr int kLog10Of2Times2To18 = 78913;
+constexpr int kLog10Shift = 18;
+
+/// Writes `value` (kFastLow <= value < kFastHigh) as %.15g does. The value
+/// is m / 2^s (m < 2^53 an integer); scaled by 10^k it is m 10^k / 2^s,
+/// whose integer part and remainder, computed exactly in 128 bits, give the
+/// 15 digits rounded to nearest, ties to even, as from the exact decimal
+/// expansion. Returns the end of the text, or nullptr when the rounded
+/// value needs an exponent.
+char* FormatFixed15(double value, char decimalSign, char* out) {
+  int binaryExponent = 0;
+  const double fraction = std::frexp(value, &binaryExponent);  // in [0.5, 1)
+  const auto m = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+  const int shift = 53 - binaryExponent;  // 3 <= shift <= 66 in the fast range
+  // floor(log10(value)) or one less.
+  int exponent10 = ((binaryExponent - 1) * kLog10Of2Times2To18) >> kLog10Shift;
+  unsigned __int128 scaled = 0;
+  std::uint64_t digits = 0;
+  for (;;) {
+    const auto k = static_cast<std::size_t>(kDigits - 1 - exponent10);  // 0 to 19
+    scaled = static_cast<unsigned __int128>(m) * kPowersOfTen[k];
+    digits = static_cast<std::uint64_t>(scaled >> shift);
+    if (digits < kPowersOfTen[kDigits]) break;
+    ++exponent10;  // the estimate was one too small
+  }
+  const unsigned __int128 one = 1;
+  const unsigned __int128 remainder = scaled & ((one << shift) - 1);
+  const unsigned __int128 half = one << (shift - 1);
+  if (remainder > half || (remainder == half && (digits & 1) != 0)) ++digits;
+  if (digits == kPowersOfTen[kDigits]) {  // rounded up to the next power of ten
+    digits = kPowersOfTen[kDigits - 1];
+    ++exponent10;
+  }
+  if (exponent10 < -4 || exponent10 >= kDigits) return nullptr;
+
+  // The 15 digits, two at a time, without trailing zeros after the point.
+  char text[kDigits + 1];
+  std::uint64_t d = digits;
+  for (int i = kDigits - 1; i > 0; i -= 2) {
+    std::memcpy(text + i - 1, &kDigitPairs[2 * (d % 100)], 2);
+    d /= 100;
+  }
+  text[0] = static_cast<char>('0' + d);
+  const int whole = exponent10 >= 0 ? exponent10 + 1 : 0;  // digits before the point
+  int used = kDigits;
+  while (used > whole && text[used - 1] == '0') --used;
+  if (whole > 0) {
+    std::memcpy(out, text, whole);
+    out += whole;
+  } else {
+    *out++ = '0';
+  }
+  if (used > whole) {
+    *out++ = decimalSign;
+    for (int i = -1; i > exponent10; --i) *out++ = '0';
+    std::memcpy(out, text + whole, used - whole);
+    out += used - whole;
+  }
+  return out;
+}
+
+}  // namespace
+
 void AppendNumber(std::string& out, double value, char decimalSign) {
   if (value == 0) value = 0;  // no "-0"
   char buf[40];
-  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
-  for (char* p = buf; p != res.ptr; ++p) {
-    if (*p == '.') *p = decimalSign;
+  char* end = nullptr;
+  const double magnitude = std::fabs(value);
+  if (magnitude >= kFastLow && magnitude < kFastHigh) {
+    buf[0] = '-';
+    end = FormatFixed15(magnitude, decimalSign, buf + (value < 0 ? 1 : 0));
   }
-  out.append(buf, res.ptr);
+  if (end == nullptr) {
+    end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, kDigits).ptr;
+    for (char* p = buf; p != end; ++p) {
+      if (*p == '.') *p = decimalSign;
+    }
+  }
+  out.append(buf, end);
 }
 
 std::string FormatNumber(double value, char decimalSign) {
