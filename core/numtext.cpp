@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -18,7 +19,7 @@ namespace pelmo {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
 // Longest number text we convert on the stack; longer texts go to the heap.
 constexpr std::size_t kStackDigits = 128;
@@ -54,24 +55,20 @@ bool TryParseSimple(std::string_view t, double& value) noexcept {
   while (p != end && IsBlank(*p)) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  // Digits beyond kFastDigits wrap the mantissa around; they are refused below.
   std::uint64_t mantissa = 0;
-  int digits = 0, fraction = 0;
-  bool separator = false;
-  for (; p != end; ++p) {
-    const char c = *p;
-    if (IsDigit(c)) {
-      if (++digits > kFastDigits) return false;
-      mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
-      fraction += separator ? 1 : 0;
-    } else if ((c == '.' || c == ',') && !separator) {
-      separator = true;
-    } else {
-      break;
-    }
+  const char* const first = p;
+  for (; p != end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  long digits = p - first, fraction = 0;
+  if (p != end && (*p == '.' || *p == ',')) {
+    const char* const decimals = ++p;
+    for (; p != end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    fraction = p - decimals;
+    digits += fraction;
   }
   while (p != end && IsBlank(*p)) ++p;
-  if (p != end || digits == 0 || mantissa > kExactIntegers ||
-      fraction >= static_cast<int>(std::size(kExactPowersOfTen))) {
+  if (p != end || digits == 0 || digits > kFastDigits || mantissa > kExactIntegers ||
+      fraction >= static_cast<long>(std::size(kExactPowersOfTen))) {
     return false;
   }
   const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
@@ -201,6 +198,25 @@ constexpr double kFastLow = 9e-5, kFastHigh = 1e15;
 constexpr int kLog10Of2Times2To18 = 78913;
 constexpr int kLog10Shift = 18;
 
+/// Bytes copied at once by FormatFixed15.
+constexpr std::size_t kGroup = 16;
+
+/// Start of a number below 1 written without an exponent.
+constexpr char kZeroPointZeros[] = {'0', '.', '0', '0', '0'};
+
+/// Layout of a double.
+constexpr int kSignificandBits = 52, kExponentBias = 1023;
+constexpr std::uint64_t kHiddenBit = std::uint64_t{1} << kSignificandBits;
+
+/// Writes v < 10^8 as eight digits, leading zeros included.
+inline void WriteEightDigits(char* out, std::uint32_t v) {
+  const std::uint32_t high = v / 10000, low = v % 10000;
+  std::memcpy(out, &kDigitPairs[2 * (high / 100)], 2);
+  std::memcpy(out + 2, &kDigitPairs[2 * (high % 100)], 2);
+  std::memcpy(out + 4, &kDigitPairs[2 * (low / 100)], 2);
+  std::memcpy(out + 6, &kDigitPairs[2 * (low % 100)], 2);
+}
+
 /// Writes `value` (kFastLow <= value < kFastHigh) as %.15g does. The value
 /// is m / 2^s (m < 2^53 an integer); scaled by 10^k it is m 10^k / 2^s,
 /// whose integer part and remainder, computed exactly in 128 bits, give the
@@ -208,12 +224,13 @@ constexpr int kLog10Shift = 18;
 /// expansion. Returns the end of the text, or nullptr when the rounded
 /// value needs an exponent.
 char* FormatFixed15(double value, char decimalSign, char* out) {
-  int binaryExponent = 0;
-  const double fraction = std::frexp(value, &binaryExponent);  // in [0.5, 1)
-  const auto m = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-  const int shift = 53 - binaryExponent;  // 3 <= shift <= 66 in the fast range
-  // floor(log10(value)) or one less.
-  int exponent10 = ((binaryExponent - 1) * kLog10Of2Times2To18) >> kLog10Shift;
+  // value = m / 2^shift with the 53-bit significand m of the normal double.
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>(bits >> kSignificandBits);
+  const std::uint64_t m = (bits & (kHiddenBit - 1)) | kHiddenBit;
+  const int shift = kExponentBias + kSignificandBits - biased;  // 3 to 66 here
+  // floor(log10(value)) or one less, from value >= 2^(biased - bias).
+  int exponent10 = ((biased - kExponentBias) * kLog10Of2Times2To18) >> kLog10Shift;
   unsigned __int128 scaled = 0;
   std::uint64_t digits = 0;
   for (;;) {
@@ -233,50 +250,51 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
   }
   if (exponent10 < -4 || exponent10 >= kDigits) return nullptr;
 
-  // The 15 digits, two at a time, without trailing zeros after the point.
-  char text[kDigits + 1];
-  std::uint64_t d = digits;
-  for (int i = kDigits - 1; i > 0; i -= 2) {
-    std::memcpy(text + i - 1, &kDigitPairs[2 * (d % 100)], 2);
-    d /= 100;
-  }
-  text[0] = static_cast<char>('0' + d);
+  // The 15 digits as two groups of eight (the first with a leading zero),
+  // each written two digits at a time. The text is copied in pieces of a
+  // fixed length (the caller's buffer has room), the zeros beyond it unused.
+  char group[2 * kGroup]{};
+  WriteEightDigits(group, static_cast<std::uint32_t>(digits / kPowersOfTen[8]));
+  WriteEightDigits(group + 8, static_cast<std::uint32_t>(digits % kPowersOfTen[8]));
+  const char* const text = group + 1;
   const int whole = exponent10 >= 0 ? exponent10 + 1 : 0;  // digits before the point
   int used = kDigits;
-  while (used > whole && text[used - 1] == '0') --used;
+  while (used > whole && text[used - 1] == '0') --used;  // no trailing zeros after it
   if (whole > 0) {
-    std::memcpy(out, text, whole);
+    std::memcpy(out, text, kGroup);
     out += whole;
-  } else {
-    *out++ = '0';
-  }
-  if (used > whole) {
+    if (used == whole) return out;
     *out++ = decimalSign;
-    for (int i = -1; i > exponent10; --i) *out++ = '0';
-    std::memcpy(out, text + whole, used - whole);
-    out += used - whole;
+  } else {
+    std::memcpy(out, kZeroPointZeros, sizeof kZeroPointZeros);  // "0.000"
+    out[1] = decimalSign;
+    out += 1 - exponent10;  // "0." and -exponent10 - 1 zeros
   }
-  return out;
+  std::memcpy(out, text + whole, kGroup);
+  return out + (used - whole);
 }
 
 }  // namespace
 
-void AppendNumber(std::string& out, double value, char decimalSign) {
+char* WriteNumber(char* out, double value, char decimalSign) {
   if (value == 0) value = 0;  // no "-0"
-  char buf[40];
-  char* end = nullptr;
   const double magnitude = std::fabs(value);
   if (magnitude >= kFastLow && magnitude < kFastHigh) {
-    buf[0] = '-';
-    end = FormatFixed15(magnitude, decimalSign, buf + (value < 0 ? 1 : 0));
+    *out = '-';
+    char* const end = FormatFixed15(magnitude, decimalSign, out + (value < 0 ? 1 : 0));
+    if (end != nullptr) return end;
   }
-  if (end == nullptr) {
-    end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, kDigits).ptr;
-    for (char* p = buf; p != end; ++p) {
-      if (*p == '.') *p = decimalSign;
-    }
+  char* const end = std::to_chars(out, out + kNumberTextMax, value, std::chars_format::general,
+                                  kDigits).ptr;
+  for (char* p = out; p != end; ++p) {
+    if (*p == '.') *p = decimalSign;
   }
-  out.append(buf, end);
+  return end;
+}
+
+void AppendNumber(std::string& out, double value, char decimalSign) {
+  char buf[kNumberTextMax];
+  out.append(buf, WriteNumber(buf, value, decimalSign));
 }
 
 std::string FormatNumber(double value, char decimalSign) {

@@ -10,6 +10,7 @@
 // given decimal sign.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,13 @@ bool IsNumeric(std::string_view text) noexcept;
 
 /// Text of `value` with up to 15 significant digits and `decimalSign`.
 std::string FormatNumber(double value, char decimalSign);
+
+/// Room WriteNumber needs at `out`, in bytes (more than it keeps).
+inline constexpr std::size_t kNumberTextMax = 40;
+
+/// Writes FormatNumber(value, decimalSign) at `out`, which has room for
+/// kNumberTextMax bytes; returns the end of the text.
+char* WriteNumber(char* out, double value, char decimalSign);
 
 /// Appends FormatNumber(value, decimalSign) to `out` (no allocation beyond
 /// growing `out`).

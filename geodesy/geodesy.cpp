@@ -468,7 +468,7 @@ std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) 
   ResetFaultFlags();
   const double a = p.a, e2 = p.e2;
 
-  // Footpoint latitude.
+  // Footpoint latitude. (abar is 0 only for a = 0, which thus faults here.)
   const double sigma = Div(x, p.abar);
   double sin2s, cos2s;
   SinCos(sigma + sigma, sin2s, cos2s);
@@ -476,21 +476,24 @@ std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) 
 
   double sinBf, cosBf;
   SinCos(Bf, sinBf, cosBf);
+  // Reciprocals of the radii of curvature Nf = a / w and Mf = (1 - e^2) a / w^3
+  // and of cos Bf: the coefficients are products of them.
   const double w2 = 1 - sinBf * sinBf * e2;
   const double w = Sqrt(w2);
-  const double Nf = Div(a, w);
-  const double Mf = Div(p.b2a, w2 * w);  // meridian radius of curvature, (1 - e^2) a / w^3
-  const double tf = sinBf / cosBf;       // tan Bf
+  const double invN = Div(w, a);
+  const double invM = Div(w2 * w, p.b2a);
+  const double invCos = Div(1, cosBf);
+  const double tf = sinBf * invCos;  // tan Bf
   const double etaf2 = cosBf * cosBf * p.ep2;
 
   const double tf2 = tf * tf;
-  const double Nf3 = Nf * Nf * Nf;
-  const double b1 = Div(1, cosBf * Nf);
-  const double b2 = Div(-tf, (Mf + Mf) * Nf);
-  const double b3 = Div(-(etaf2 + (2 * tf2 + 1)), Nf3 * 6 * cosBf);
-  const double b4 =
-      Div(tf, Nf3 * (Mf * 24)) * (5 + 3 * tf2 + etaf2 - 9 * tf2 * etaf2 - 4 * etaf2 * etaf2);
-  const double b5 = Div(1, Nf3 * Nf * Nf * 120 * cosBf) *
+  const double invN3 = invN * invN * invN;
+  const double b1 = invCos * invN;                                        // 1 / (cos Bf Nf)
+  const double b2 = -tf * ((1.0 / 2) * invM * invN);                      // -tf / (2 Mf Nf)
+  const double b3 = -(etaf2 + (2 * tf2 + 1)) * ((1.0 / 6) * invN3 * invCos);
+  const double b4 = tf * ((1.0 / 24) * invN3 * invM) *
+                    (5 + 3 * tf2 + etaf2 - 9 * tf2 * etaf2 - 4 * etaf2 * etaf2);
+  const double b5 = ((1.0 / 120) * invN3 * invN * invN * invCos) *
                     (5 + 28 * tf2 + 24 * tf2 * tf2 + 6 * etaf2 + 8 * tf2 * etaf2);
 
   // B = Bf + b2 y^2 + b4 y^4, l = b1 y + b3 y^3 + b5 y^5.
