@@ -4,6 +4,7 @@
 //
 //   pelmo_bench_gen ascii COUNT FILE
 //   pelmo_bench_gen shape VERTICES STEM [VERTICES_PER_POLYGON]
+//   pelmo_bench_gen first N FILE.shp     prints "x y" of the first N vertices
 
 #include <shapefil.h>
 
@@ -51,8 +52,10 @@ int Shape(long vertices, const std::string& stem, int perPolygon) {
     const int n = static_cast<int>(std::min<long>(perPolygon, vertices - written));
     if (n < 4) break;
     const double cx = kEastMin + kEastSpan * r.Next(), cy = kNorthMin + kNorthSpan * r.Next();
-    for (int k = 0; k < n - 1; ++k) {  // a ring of small radius, closed below
-      const double a = 6.283185307179586 * k / (n - 1);
+    // A clockwise ring of small radius (an outer ring as shapefiles want
+    // it, which other tools keep as it is), closed below.
+    for (int k = 0; k < n - 1; ++k) {
+      const double a = -6.283185307179586 * k / (n - 1);
       x[k] = cx + 500 * __builtin_cos(a);
       y[k] = cy + 500 * __builtin_sin(a);
     }
@@ -70,6 +73,23 @@ int Shape(long vertices, const std::string& stem, int perPolygon) {
   return 0;
 }
 
+int First(int count, const char* file) {
+  SHPHandle shp = SHPOpen(file, "rb");
+  if (shp == nullptr) return 1;
+  int entities = 0;
+  SHPGetInfo(shp, &entities, nullptr, nullptr, nullptr);
+  for (int i = 0; i < entities && count > 0; ++i) {
+    SHPObject* o = SHPReadObject(shp, i);
+    if (o == nullptr) break;
+    for (int k = 0; k < o->nVertices && count > 0; ++k, --count) {
+      std::printf("%.4f %.4f\n", o->padfX[k], o->padfY[k]);
+    }
+    SHPDestroyObject(o);
+  }
+  SHPClose(shp);
+  return count == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +97,9 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "shape") {
     return Shape(std::atol(argv[2]), argv[3], argc >= 5 ? std::atoi(argv[4]) : 100);
   }
-  std::fprintf(stderr, "usage: pelmo_bench_gen ascii COUNT FILE | shape VERTICES STEM [PER_POLYGON]\n");
+  if (argc >= 4 && std::string(argv[1]) == "first") return First(std::atoi(argv[2]), argv[3]);
+  std::fprintf(stderr,
+               "usage: pelmo_bench_gen ascii COUNT FILE | shape VERTICES STEM [PER_POLYGON] | "
+               "first N FILE.shp\n");
   return 2;
 }

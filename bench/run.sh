@@ -2,28 +2,39 @@
 # Benchmarks of `make bench`: pelmo-cli against PROJ's cct (ASCII points) and
 # GDAL's ogr2ogr (a Polygon shapefile) on the same transformation:
 # Gauss-Krueger zone 5 on Bessel 1841, DHDN -> ETRS89 (EPSG 1776), into UTM
-# zone 33 on GRS 1980. Prints times, ratios and peak memory; times nothing.
+# zone 33 on GRS 1980. For each job: times (best of alternating rounds),
+# ratios to the peer, the floor (a translation by 0 0 0: reading, parsing,
+# formatting and writing without the geodesy), a check that the first points
+# agree with the peer's to 1 mm (the bench fails otherwise), and peak memory
+# for 1 and 4 times the size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BIN=build
+BIN=${BENCH_BIN:-build}  # folder of pelmo-cli and pelmo_bench_gen
 POINTS=${BENCH_POINTS:-1000000}
 VERTICES=${BENCH_VERTICES:-1000000}
 ROUNDS=${BENCH_ROUNDS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Thread counts of the pelmo-cli columns. pelmo-cli runs on one thread; once
+# it takes --threads N, add "$(nproc)" here and pass the option in pelmo().
+THREADS=(1)
+pelmo() {  # pelmo THREADS: the pelmo-cli command of that column, in the array P
+  P=("$BIN/pelmo-cli" --quiet --yes)
+}
+job=(--in GK-Germ --out UTM --ell1 data/Bessel_1841.ell --ell2 data/GRS_1980.ell
+     --7par1 data/DHDN_to_ETRS89_EPSG1776.7pr)
+floor=(--translation 0 0 0)
+
 pipeline="+proj=pipeline +step +inv +proj=tmerc +lat_0=0 +lon_0=15 +k=1 +x_0=5500000 +y_0=0 +ellps=bessel \
 +step +proj=cart +ellps=bessel \
 +step +proj=helmert +x=598.1 +y=73.7 +z=418.2 +rx=-0.202 +ry=-0.045 +rz=2.455 +s=6.7 +convention=coordinate_frame \
 +step +inv +proj=cart +ellps=GRS80 +step +proj=utm +zone=33 +ellps=GRS80"
-
-cli=("$BIN/pelmo-cli" --quiet --yes --in GK-Germ --out UTM
-     --ell1 data/Bessel_1841.ell --ell2 data/GRS_1980.ell
-     --7par1 data/DHDN_to_ETRS89_EPSG1776.7pr)
+UTM_PREFIX=33000000  # zone number in the millions of Pelmo's UTM eastings
+AGREE_M=0.001
 
 now() { date +%s.%N; }
-best() { sort -g | head -n1; }
-# Runs a command, prints "seconds peak-kB".
+# Runs a command (output discarded), prints "seconds peak-kB".
 measure() {
   local t0 t1
   t0=$(now)
@@ -31,37 +42,117 @@ measure() {
   t1=$(now)
   echo "$(echo "$t1 - $t0" | bc -l) $(cat "$work/mem")"
 }
+best() { cut -d' ' -f1 "$1" | sort -g | head -n1; }
+peak() { cut -d' ' -f2 "$1" | sort -g | tail -n1; }
+ratio() { echo "$1 / $2" | bc -l; }
+# row LABEL FORMAT VALUE...: one line of a table, one value per column.
+row() {
+  local label=$1 format=$2
+  shift 2
+  printf '%-28s' "$label"
+  for v in "$@"; do printf " $format" "$v"; done
+  printf '\n'
+}
+header() {
+  printf '%-28s' ""
+  for t in "${THREADS[@]}"; do
+    if [[ $t == 1 ]]; then printf ' %12s' "1 thread"; else printf ' %12s' "$t threads"; fi
+  done
+  printf '\n'
+}
+# agree WHAT FILE_PELMO FILE_PEER: both hold "easting northing" per line,
+# Pelmo's with the zone prefix; fails the bench beyond AGREE_M.
+agree() {
+  local worst
+  worst=$(paste -d' ' "$2" "$3" |
+    awk -v p=$UTM_PREFIX '{d = $1 - p - $3; if (d < 0) d = -d; e = $2 - $4; if (e < 0) e = -e;
+                          if (e > d) d = e; if (d > w) w = d} END {printf "%.6f", w}')
+  if (($(echo "$worst > $AGREE_M" | bc -l))); then
+    echo "FAILED: $1: Pelmo and the peer differ by $worst m in the first points (limit $AGREE_M m):" >&2
+    paste -d' ' "$2" "$3" >&2
+    exit 1
+  fi
+  printf 'first points agree with %s: largest difference %.2f mm (limit %g mm)\n' \
+    "$1" "$(echo "$worst * 1000" | bc -l)" "$(echo "$AGREE_M * 1000" | bc -l)"
+}
+# memory WHAT UNIT SMALL_KB LARGE_KB LARGE_COUNT
+memory() {
+  printf 'peak memory of pelmo-cli: %s kB for %s %s, %s kB for %s %s (%+.1f %%, limit +10 %%)\n' \
+    "$3" "$1" "$2" "$4" "$5" "$2" "$(echo "($4 / $3 - 1) * 100" | bc -l)"
+}
 
+# ---------------------------------------------------------------- ASCII
 echo "== ASCII: $POINTS GK-Germ points (Bessel) -> UTM 33 (GRS 1980), DHDN -> ETRS89"
+echo "   best of $ROUNDS alternating rounds; targets pelmo/cct <= 0.25 on one thread, <= 0.15 on all cores"
 "$BIN/pelmo_bench_gen" ascii "$POINTS" "$work/points.txt"
-: >"$work/t_pelmo"; : >"$work/t_cct"
+: >"$work/t_cct"
+for t in "${THREADS[@]}"; do : >"$work/t_pelmo_$t"; : >"$work/t_floor_$t"; done
 for ((r = 1; r <= ROUNDS; r++)); do
-  measure "${cli[@]}" --type ascii "$work/points.txt" "$work/out_pelmo.txt" | cut -d' ' -f1 >>"$work/t_pelmo"
-  t0=$(now); cct $pipeline "$work/points.txt" >"$work/out_cct.txt"; t1=$(now)
-  echo "$t1 - $t0" | bc -l >>"$work/t_cct"
+  for t in "${THREADS[@]}"; do
+    pelmo "$t"
+    measure "${P[@]}" "${job[@]}" --type ascii "$work/points.txt" "$work/out_pelmo.txt" >>"$work/t_pelmo_$t"
+    measure "${P[@]}" "${floor[@]}" --type ascii "$work/points.txt" "$work/out_floor.txt" >>"$work/t_floor_$t"
+  done
+  measure cct $pipeline "$work/points.txt" >>"$work/t_cct"
 done
-tp=$(best <"$work/t_pelmo"); tc=$(best <"$work/t_cct")
-printf 'pelmo-cli  %8.3f s\ncct        %8.3f s\nratio pelmo/cct %.3f (best of %d alternating rounds)\n' \
-  "$tp" "$tc" "$(echo "$tp / $tc" | bc -l)" "$ROUNDS"
-# The two results must agree: compare the first points.
-paste -d' ' <(head -n 3 "$work/out_pelmo.txt") <(head -n 3 "$work/out_cct.txt") |
-  awk '{printf "first points: pelmo %s %s  cct %s %s  (cct easting without zone prefix)\n", $1, $2, $4, $5}'
+head -n 3 "$work/points.txt" >"$work/first_in.txt"
+cct $pipeline "$work/first_in.txt" | awk '{print $1, $2}' >"$work/first_cct"
+head -n 3 "$work/out_pelmo.txt" | awk '{print $1, $2}' >"$work/first_pelmo"
+tc=$(best "$work/t_cct")
+tp=() tf=() rp=() rf=()
+for t in "${THREADS[@]}"; do
+  tp+=("$(best "$work/t_pelmo_$t")") tf+=("$(best "$work/t_floor_$t")")
+  rp+=("$(ratio "${tp[-1]}" "$tc")") rf+=("$(ratio "${tf[-1]}" "$tc")")
+done
+header
+row "pelmo-cli [s]" '%12.3f' "${tp[@]}"
+row "cct [s]" '%12.3f' "$tc"
+row "ratio pelmo/cct" '%12.3f' "${rp[@]}"
+row "floor: translation 0 0 0 [s]" '%12.3f' "${tf[@]}"
+row "ratio floor/cct" '%12.3f' "${rf[@]}"
+agree cct "$work/first_pelmo" "$work/first_cct"
+"$BIN/pelmo_bench_gen" ascii $((4 * POINTS)) "$work/points4.txt"
+pelmo 1
+m4=$(measure "${P[@]}" "${job[@]}" --type ascii "$work/points4.txt" "$work/out_pelmo.txt" | cut -d' ' -f2)
+memory "$POINTS" points "$(peak "$work/t_pelmo_1")" "$m4" $((4 * POINTS))
+rm -f "$work"/points4.txt "$work"/out_*.txt
 
+# ---------------------------------------------------------------- shapefile
 echo
 echo "== Shapefile: Polygon file of $VERTICES vertices, same transformation"
+echo "   best of $ROUNDS alternating rounds; targets pelmo/ogr2ogr <= 0.5 on one thread, <= 0.3 on all cores"
 "$BIN/pelmo_bench_gen" shape "$VERTICES" "$work/poly"
-"$BIN/pelmo_bench_gen" shape 10000 "$work/small"
-: >"$work/t_pelmo"; : >"$work/t_ogr"
+: >"$work/t_ogr"
+for t in "${THREADS[@]}"; do : >"$work/t_pelmo_$t"; : >"$work/t_floor_$t"; done
 for ((r = 1; r <= ROUNDS; r++)); do
-  rm -f "$work"/out_p.* "$work"/out_o.*
-  measure "${cli[@]}" --type shape "$work/poly.shp" "$work/out_p.shp" >>"$work/t_pelmo"
-  measure ogr2ogr -f "ESRI Shapefile" -ct "$pipeline" -t_srs EPSG:25833 -s_srs EPSG:31469 \
-    "$work/out_o.shp" "$work/poly.shp" >>"$work/t_ogr"
+  for t in "${THREADS[@]}"; do
+    rm -f "$work"/out_p.* "$work"/out_f.*
+    pelmo "$t"
+    measure "${P[@]}" "${job[@]}" --type shape "$work/poly.shp" "$work/out_p.shp" >>"$work/t_pelmo_$t"
+    measure "${P[@]}" "${floor[@]}" --type shape "$work/poly.shp" "$work/out_f.shp" >>"$work/t_floor_$t"
+  done
+  rm -f "$work"/out_o.*
+  # The pipeline alone: with -s_srs EPSG:31469 ogr2ogr would first swap the
+  # axes of that northing-first system and transform the wrong coordinates.
+  measure ogr2ogr -f "ESRI Shapefile" -ct "$pipeline" "$work/out_o.shp" "$work/poly.shp" >>"$work/t_ogr"
 done
-tp=$(cut -d' ' -f1 <"$work/t_pelmo" | best); to=$(cut -d' ' -f1 <"$work/t_ogr" | best)
-mp=$(cut -d' ' -f2 <"$work/t_pelmo" | sort -g | tail -n1)
-rm -f "$work"/out_s.*
-ms=$(measure "${cli[@]}" --type shape "$work/small.shp" "$work/out_s.shp" | cut -d' ' -f2)
-printf 'pelmo-cli  %8.3f s\nogr2ogr    %8.3f s\nratio pelmo/ogr2ogr %.3f (best of %d alternating rounds)\n' \
-  "$tp" "$to" "$(echo "$tp / $to" | bc -l)" "$ROUNDS"
-printf 'peak memory of pelmo-cli: %s kB for 10,000 vertices, %s kB for %s vertices\n' "$ms" "$mp" "$VERTICES"
+"$BIN/pelmo_bench_gen" first 3 "$work/out_p.shp" >"$work/first_pelmo"
+"$BIN/pelmo_bench_gen" first 3 "$work/out_o.shp" >"$work/first_ogr"
+to=$(best "$work/t_ogr")
+tp=() tf=() rp=() rf=()
+for t in "${THREADS[@]}"; do
+  tp+=("$(best "$work/t_pelmo_$t")") tf+=("$(best "$work/t_floor_$t")")
+  rp+=("$(ratio "${tp[-1]}" "$to")") rf+=("$(ratio "${tf[-1]}" "$to")")
+done
+header
+row "pelmo-cli [s]" '%12.3f' "${tp[@]}"
+row "ogr2ogr [s]" '%12.3f' "$to"
+row "ratio pelmo/ogr2ogr" '%12.3f' "${rp[@]}"
+row "floor: translation 0 0 0 [s]" '%12.3f' "${tf[@]}"
+row "ratio floor/ogr2ogr" '%12.3f' "${rf[@]}"
+agree ogr2ogr "$work/first_pelmo" "$work/first_ogr"
+"$BIN/pelmo_bench_gen" shape $((4 * VERTICES)) "$work/poly4"
+rm -f "$work"/out_p.*
+pelmo 1
+m4=$(measure "${P[@]}" "${job[@]}" --type shape "$work/poly4.shp" "$work/out_p.shp" | cut -d' ' -f2)
+memory "$VERTICES" vertices "$(peak "$work/t_pelmo_1")" "$m4" $((4 * VERTICES))

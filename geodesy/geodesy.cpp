@@ -69,6 +69,10 @@ constexpr double kNoLatitude = 99999;
 /// XYZToBLH: between 1 / kBowringRange and kBowringRange.
 constexpr double kBowringRange = 1e150;
 
+/// Angles (rad) below which GKToBL takes sine and cosine from their Taylor
+/// series up to the seventh power: the next terms stay below 1e-20.
+constexpr double kSmallAngle = 0.01;
+
 /// Parts per million.
 constexpr double kPpm = 1e-6;
 
@@ -305,7 +309,7 @@ std::array<double, 3> GeocentricToGeographic(double X, double Y, double Z, doubl
   // Where it does not apply (e >= 1; p < e^2 a, deep inside the ellipsoid)
   // and where its squares could overflow or vanish, the iteration starts at
   // atan(Z / p), and faults where that faults.
-  double B = 0;
+  double B = 0, sinB = 0;  // start value and its sine
   bool started = false;
   if (e2 < 1 && p > 1 / kBowringRange && p < kBowringRange && std::fabs(Z) < kBowringRange) {
     const double ba = std::sqrt(1 - e2);  // b / a
@@ -314,17 +318,22 @@ std::array<double, 3> GeocentricToGeographic(double X, double Y, double Z, doubl
     const double sinT = Z / d, cosT = w / d;
     const double den = p - e2 * a * (cosT * cosT * cosT);
     if (den > 0) {
-      B = std::atan((Z + e2 * a / ba * (sinT * sinT * sinT)) / den);
+      const double num = Z + e2 * a / ba * (sinT * sinT * sinT);
+      B = std::atan(num / den);
+      sinB = num / std::sqrt(num * num + den * den);  // sin(atan(num / den))
       started = true;
     }
   }
-  if (!started) B = std::atan(Div(Z, p));
+  if (!started) {
+    B = std::atan(Div(Z, p));
+    sinB = std::sin(B);
+  }
   double Bold = kNoLatitude;
   // The comparison is false for NaN, which ends the loop as well.
   for (int pass = 0; std::fabs(Bold - B) > kLatitudeTolerance; ++pass) {
     if (pass == kMaxIterations) [[unlikely]]
       Raise(FaultKind::kInvalidOperation);
-    const double sinB = std::sin(B);
+    if (pass > 0) sinB = std::sin(B);
     const double N = Div(a, Sqrt(1 - sinB * sinB * e2));
     Bold = B;
     B = std::atan(Div(N * e2 * sinB + Z, p));
@@ -470,12 +479,26 @@ std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) 
 
   // Footpoint latitude. (abar is 0 only for a = 0, which thus faults here.)
   const double sigma = Div(x, p.abar);
-  double sin2s, cos2s;
-  SinCos(sigma + sigma, sin2s, cos2s);
-  const double Bf = sigma + ClenshawSineSeries<3>(p.footpoint, sin2s, cos2s);
-
+  double sinS, cosS;
+  SinCos(sigma, sinS, cosS);
+  const double delta = ClenshawSineSeries<3>(p.footpoint, 2 * sinS * cosS,
+                                             (cosS - sinS) * (cosS + sinS));
+  const double Bf = sigma + delta;
+  // Sine and cosine of Bf = sigma + delta from those of sigma and of delta,
+  // which stays below 0.004 rad for eccentricities up to 0.1: below
+  // kSmallAngle the Taylor series of sin and cos, cut after the terms
+  // written, are exact to far below the last bit.
   double sinBf, cosBf;
-  SinCos(Bf, sinBf, cosBf);
+  if (std::fabs(delta) < kSmallAngle) {
+    const double d2 = delta * delta;
+    const double sinD =
+        delta * (1 - d2 * (1.0 / 6) * (1 - d2 * (1.0 / 20) * (1 - d2 * (1.0 / 42))));
+    const double cosD = 1 - d2 * (1.0 / 2) * (1 - d2 * (1.0 / 12) * (1 - d2 * (1.0 / 30)));
+    sinBf = sinS * cosD + cosS * sinD;
+    cosBf = cosS * cosD - sinS * sinD;
+  } else {
+    SinCos(Bf, sinBf, cosBf);
+  }
   // Reciprocals of the radii of curvature Nf = a / w and Mf = (1 - e^2) a / w^3
   // and of cos Bf: the coefficients are products of them.
   const double w2 = 1 - sinBf * sinBf * e2;

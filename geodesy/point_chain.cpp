@@ -148,11 +148,11 @@ struct PointChainCache {
     });
   }
 
-  /// True for a parameter set of seven zeros; a text that cannot be read
-  /// fails here, where the set is used.
+  // Parameter sets of seven zeros (read without error): the identity.
+  bool identity1 = false, identity2 = false;
   static bool IsIdentity(const Num (&set)[7]) {
     for (const Num& v : set) {
-      if (v() != 0) return false;
+      if (v.error != 0 || v.value != 0) return false;
     }
     return true;
   }
@@ -176,6 +176,8 @@ struct PointChainCache {
     for (int i = 0; i < kOptionCount; ++i) o[i].Set(s.OptionValues[i]);
     gridSlot[0] = s.grids[0];
     gridSlot[1] = s.grids[1];
+    identity1 = IsIdentity(p);
+    identity2 = IsIdentity(q);
     revision = s.revision();
   }
 };
@@ -295,14 +297,14 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   GridShift* g = c.Grid(1);
   if (g != nullptr) {
     W = GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height});
-  } else if (!c.IsIdentity(c.p)) {
+  } else if (!c.identity1) {
     W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
   }
   if ((g = c.Grid(2)) != nullptr) {
     const bool on2 = c.gridSlot[0].active();
     W = GridStep(c, *g, geotra::XYZToBLH(W[0], W[1], W[2], on2 ? c.a2() : c.a1(),
                                          on2 ? c.e2() : c.e1()));
-  } else if (!c.IsIdentity(c.q)) {
+  } else if (!c.identity2) {
     W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
   }
 
