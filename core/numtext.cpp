@@ -179,16 +179,6 @@ constexpr auto kPowersOfTen = [] {
   return p;
 }();
 
-/// "00" "01" ... "99".
-constexpr auto kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
 /// Magnitudes the fast formatter takes: around those written without an
 /// exponent (1e-4 <= |v| < 1e15 after rounding to 15 digits); the rounding
 /// decides for values next to the limits.
@@ -198,23 +188,43 @@ constexpr double kFastLow = 9e-5, kFastHigh = 1e15;
 constexpr int kLog10Of2Times2To18 = 78913;
 constexpr int kLog10Shift = 18;
 
-/// Bytes copied at once by FormatFixed15.
-constexpr std::size_t kGroup = 16;
+/// Digits of EightDigitChars.
+constexpr int kHalfGroup = 8;
 
-/// Start of a number below 1 written without an exponent.
-constexpr char kZeroPointZeros[] = {'0', '.', '0', '0', '0'};
+/// "0", the decimal sign's place, "000": the start of a number below 1
+/// written without an exponent, as characters of an integer (first lowest).
+constexpr std::uint64_t kZeroPointZeros = 0x3030300030ULL;
 
 /// Layout of a double.
 constexpr int kSignificandBits = 52, kExponentBias = 1023;
 constexpr std::uint64_t kHiddenBit = std::uint64_t{1} << kSignificandBits;
 
-/// Writes v < 10^8 as eight digits, leading zeros included.
-inline void WriteEightDigits(char* out, std::uint32_t v) {
-  const std::uint32_t high = v / 10000, low = v % 10000;
-  std::memcpy(out, &kDigitPairs[2 * (high / 100)], 2);
-  std::memcpy(out + 2, &kDigitPairs[2 * (high % 100)], 2);
-  std::memcpy(out + 4, &kDigitPairs[2 * (low / 100)], 2);
-  std::memcpy(out + 6, &kDigitPairs[2 * (low % 100)], 2);
+/// The eight decimal digits of v < 10^8, leading zeros included, as eight
+/// characters in one integer, the first digit in the lowest byte (the text
+/// in memory on a little-endian machine). Divisions by 10000, 100 and 10 in
+/// parallel lanes of 32 and 16 bits, the latter two as multiplications by
+/// 10486 / 2^20 and 103 / 2^10, exact for the lane values.
+constexpr std::uint64_t EightDigitChars(std::uint32_t v) {
+  const std::uint64_t fours = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007FULL;
+  const std::uint64_t twos = ((fours - 100 * hundreds) << 16) + hundreds;
+  std::uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000FULL;
+  tens += (twos - 10 * tens) << 8;
+  return tens + 0x3030303030303030ULL;  // '0' in every byte
+}
+
+/// Number of trailing zeros of the decimal digits of v (0 < v < 10^8).
+inline int TrailingZeros(std::uint32_t v) {
+  int n = 0;
+  if (v % 10000 == 0) {
+    v /= 10000;
+    n += 4;
+  }
+  if (v % 100 == 0) {
+    v /= 100;
+    n += 2;
+  }
+  return v % 10 == 0 ? n + 1 : n;
 }
 
 /// Writes `value` (kFastLow <= value < kFastHigh) as %.15g does. The value
@@ -250,28 +260,41 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
   }
   if (exponent10 < -4 || exponent10 >= kDigits) return nullptr;
 
-  // The 15 digits as two groups of eight (the first with a leading zero),
-  // each written two digits at a time. The text is copied in pieces of a
-  // fixed length (the caller's buffer has room), the zeros beyond it unused.
-  char group[2 * kGroup]{};
-  WriteEightDigits(group, static_cast<std::uint32_t>(digits / kPowersOfTen[8]));
-  WriteEightDigits(group + 8, static_cast<std::uint32_t>(digits % kPowersOfTen[8]));
-  const char* const text = group + 1;
+  // The 15 digits in two groups of eight, the first with a leading zero.
+  const auto high = static_cast<std::uint32_t>(digits / kPowersOfTen[8]);  // never 0
+  const auto low = static_cast<std::uint32_t>(digits % kPowersOfTen[8]);
   const int whole = exponent10 >= 0 ? exponent10 + 1 : 0;  // digits before the point
-  int used = kDigits;
-  while (used > whole && text[used - 1] == '0') --used;  // no trailing zeros after it
-  if (whole > 0) {
-    std::memcpy(out, text, kGroup);
-    out += whole;
-    if (used == whole) return out;
-    *out++ = decimalSign;
-  } else {
-    std::memcpy(out, kZeroPointZeros, sizeof kZeroPointZeros);  // "0.000"
-    out[1] = decimalSign;
-    out += 1 - exponent10;  // "0." and -exponent10 - 1 zeros
+  // No trailing zeros after the point.
+  const int zeros = low != 0 ? TrailingZeros(low) : kHalfGroup + TrailingZeros(high);
+  const int used = std::max(kDigits - zeros, whole);
+
+  // The digits as characters in two integers, 7 and 8 of them, stored
+  // where they belong, the part after the decimal sign stored again one
+  // place further on: no digit is read back from memory (which would wait
+  // for the stores). The caller's buffer has room for the bytes beyond.
+  constexpr int kByte = 8;
+  const std::uint64_t first7 = EightDigitChars(high) >> kByte;  // leading zero dropped
+  const std::uint64_t last8 = EightDigitChars(low);
+  const auto store = [](char* at, std::uint64_t chars) { std::memcpy(at, &chars, sizeof chars); };
+  if (whole == 0) {  // "0." and -exponent10 - 1 zeros, then the digits
+    store(out, kZeroPointZeros | std::uint64_t{static_cast<unsigned char>(decimalSign)} << kByte);
+    out += 1 - exponent10;
+    store(out, first7);
+    store(out + kDigits - kHalfGroup, last8);
+    return out + used;
   }
-  std::memcpy(out, text + whole, kGroup);
-  return out + (used - whole);
+  store(out, first7);
+  if (whole < kDigits - kHalfGroup) {  // the sign falls among the first 7
+    store(out + whole + 1, first7 >> (whole * kByte));
+    store(out + kHalfGroup, last8);
+  } else {
+    store(out + kDigits - kHalfGroup, last8);
+    if (used == whole) return out + whole;
+    store(out + whole + 1, last8 >> ((whole - (kDigits - kHalfGroup)) * kByte));
+  }
+  if (used == whole) return out + whole;  // (the stores beyond are not text)
+  out[whole] = decimalSign;
+  return out + used + 1;
 }
 
 }  // namespace
@@ -279,7 +302,9 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
 char* WriteNumber(char* out, double value, char decimalSign) {
   if (value == 0) value = 0;  // no "-0"
   const double magnitude = std::fabs(value);
-  if (magnitude >= kFastLow && magnitude < kFastHigh) {
+  // The fast formatter lays out characters in integers, first in the lowest byte.
+  if (std::endian::native == std::endian::little && magnitude >= kFastLow &&
+      magnitude < kFastHigh) {
     *out = '-';
     char* const end = FormatFixed15(magnitude, decimalSign, out + (value < 0 ? 1 : 0));
     if (end != nullptr) return end;
