@@ -34,15 +34,18 @@ UTM_PREFIX=33000000  # zone number in the millions of Pelmo's UTM eastings
 AGREE_M=0.001
 
 now() { date +%s.%N; }
-# Runs a command (output discarded), prints "seconds peak-kB".
+# Runs a command (output discarded), prints "seconds peak-kB cpu-seconds"
+# (user + system: a machine busy with other work stretches the elapsed time).
 measure() {
   local t0 t1
   t0=$(now)
-  /usr/bin/time -f %M -o "$work/mem" "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }
+  /usr/bin/time -f '%M %U %S' -o "$work/mem" "$@" >/dev/null 2>"$work/err" ||
+    { cat "$work/err" >&2; return 1; }
   t1=$(now)
-  echo "$(echo "$t1 - $t0" | bc -l) $(cat "$work/mem")"
+  echo "$(echo "$t1 - $t0" | bc -l) $(awk '{print $1, $2 + $3}' "$work/mem")"
 }
 best() { cut -d' ' -f1 "$1" | sort -g | head -n1; }
+bestcpu() { cut -d' ' -f3 "$1" | sort -g | head -n1; }
 peak() { cut -d' ' -f2 "$1" | sort -g | tail -n1; }
 ratio() { echo "$1 / $2" | bc -l; }
 # row LABEL FORMAT VALUE...: one line of a table, one value per column.
@@ -59,6 +62,28 @@ header() {
     if [[ $t == 1 ]]; then printf ' %12s' "1 thread"; else printf ' %12s' "$t threads"; fi
   done
   printf '\n'
+}
+# table PEER PEER_TIMES: the figures of one job, a column per thread count
+# (from the files t_pelmo_N and t_floor_N).
+table() {
+  local peer=$1 tpeer cpeer
+  tpeer=$(best "$2") cpeer=$(bestcpu "$2")
+  local tp=() tf=() rp=() rf=() cp=() rc=()
+  for t in "${THREADS[@]}"; do
+    tp+=("$(best "$work/t_pelmo_$t")") tf+=("$(best "$work/t_floor_$t")")
+    cp+=("$(bestcpu "$work/t_pelmo_$t")")
+    rp+=("$(ratio "${tp[-1]}" "$tpeer")") rf+=("$(ratio "${tf[-1]}" "$tpeer")")
+    rc+=("$(ratio "${cp[-1]}" "$cpeer")")
+  done
+  header
+  row "pelmo-cli [s]" '%12.3f' "${tp[@]}"
+  row "$peer [s]" '%12.3f' "$tpeer"
+  row "ratio pelmo/$peer" '%12.3f' "${rp[@]}"
+  row "floor: translation 0 0 0 [s]" '%12.3f' "${tf[@]}"
+  row "ratio floor/$peer" '%12.3f' "${rf[@]}"
+  row "CPU time pelmo-cli [s]" '%12.3f' "${cp[@]}"
+  row "CPU time $peer [s]" '%12.3f' "$cpeer"
+  row "ratio of CPU times" '%12.3f' "${rc[@]}"
 }
 # agree WHAT FILE_PELMO FILE_PEER: both hold "easting northing" per line,
 # Pelmo's with the zone prefix; fails the bench beyond AGREE_M.
@@ -98,18 +123,7 @@ done
 head -n 3 "$work/points.txt" >"$work/first_in.txt"
 cct $pipeline "$work/first_in.txt" | awk '{print $1, $2}' >"$work/first_cct"
 head -n 3 "$work/out_pelmo.txt" | awk '{print $1, $2}' >"$work/first_pelmo"
-tc=$(best "$work/t_cct")
-tp=() tf=() rp=() rf=()
-for t in "${THREADS[@]}"; do
-  tp+=("$(best "$work/t_pelmo_$t")") tf+=("$(best "$work/t_floor_$t")")
-  rp+=("$(ratio "${tp[-1]}" "$tc")") rf+=("$(ratio "${tf[-1]}" "$tc")")
-done
-header
-row "pelmo-cli [s]" '%12.3f' "${tp[@]}"
-row "cct [s]" '%12.3f' "$tc"
-row "ratio pelmo/cct" '%12.3f' "${rp[@]}"
-row "floor: translation 0 0 0 [s]" '%12.3f' "${tf[@]}"
-row "ratio floor/cct" '%12.3f' "${rf[@]}"
+table cct "$work/t_cct"
 agree cct "$work/first_pelmo" "$work/first_cct"
 "$BIN/pelmo_bench_gen" ascii $((4 * POINTS)) "$work/points4.txt"
 pelmo 1
@@ -138,18 +152,7 @@ for ((r = 1; r <= ROUNDS; r++)); do
 done
 "$BIN/pelmo_bench_gen" first 3 "$work/out_p.shp" >"$work/first_pelmo"
 "$BIN/pelmo_bench_gen" first 3 "$work/out_o.shp" >"$work/first_ogr"
-to=$(best "$work/t_ogr")
-tp=() tf=() rp=() rf=()
-for t in "${THREADS[@]}"; do
-  tp+=("$(best "$work/t_pelmo_$t")") tf+=("$(best "$work/t_floor_$t")")
-  rp+=("$(ratio "${tp[-1]}" "$to")") rf+=("$(ratio "${tf[-1]}" "$to")")
-done
-header
-row "pelmo-cli [s]" '%12.3f' "${tp[@]}"
-row "ogr2ogr [s]" '%12.3f' "$to"
-row "ratio pelmo/ogr2ogr" '%12.3f' "${rp[@]}"
-row "floor: translation 0 0 0 [s]" '%12.3f' "${tf[@]}"
-row "ratio floor/ogr2ogr" '%12.3f' "${rf[@]}"
+table ogr2ogr "$work/t_ogr"
 agree ogr2ogr "$work/first_pelmo" "$work/first_ogr"
 "$BIN/pelmo_bench_gen" shape $((4 * VERTICES)) "$work/poly4"
 rm -f "$work"/out_p.*
