@@ -378,11 +378,13 @@ AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
   result.warnings = CheckPoint(ctx, p.first, r);
   if (!layout.active) {
     const char sign = session.decimalSign();
-    AppendNumber(out, r[0], sign);
-    out += ' ';
-    AppendNumber(out, r[1], sign);
-    out += ' ';
-    AppendNumber(out, height, sign);
+    char text[3 * kNumberTextMax];
+    char* end = WriteNumber(text, r[0], sign);
+    *end++ = ' ';
+    end = WriteNumber(end, r[1], sign);
+    *end++ = ' ';
+    end = WriteNumber(end, height, sign);
+    out.append(text, end);
     return result;
   }
   char sign = layout.decimalSign != 0 ? layout.decimalSign : p.decimalSign;

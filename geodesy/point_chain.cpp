@@ -309,7 +309,8 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   }
 
   // Output side; only "Ell" (and no selection) returns the height.
-  if (t.optOutBL || !(t.optOutGK || t.optOUTetrs || t.optOutGKallgemein || t.optOutKrovak)) {
+  const Projection out = SideProjection(t, 2);
+  if (out == Projection::kEll || out == Projection::kNone) {
     W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
   } else {
     const auto bl = geotra::XYZToBL(W[0], W[1], W[2], c.a2(), c.e2());
