@@ -197,7 +197,7 @@ std::array<double, N> Rounded(const std::array<LD, N>& v) {
 // 1e-9 m or 1e-14 rad.
 constexpr double kMarginMetres = 1e-9, kMarginRadians = 1e-14;
 constexpr double kWrittenBLToGK = 5.65e-9, kWrittenGKToBL = 6.7e-16, kWrittenBLHToXYZ = 2e-9,
-                 kWrittenXYZToBLHAngles = 6.6e-15, kWrittenXYZToBLHHeight = 2.19e-8,
+                 kWrittenXYZToBLHAngles = 6.6e-15, kWrittenXYZToBLHHeight = 2.31e-8,
                  kWrittenBLToKrovak = 1.38e-8, kWrittenKrovakToBL = 9.7e-16;
 
 TEST(GeodesyOracle, EveryRoutineWithinTheWrittenFormulasErrorPlusTheMargin) {
