@@ -344,13 +344,13 @@ TEST(GeodesyOracle, ChainWithinATenthOfAMicrometre) {
     Side in, out;
     Ellipsoid e1, e2;
     Set p, q;
-    Area area;
+    Area area;  // second and first input value (northing, easting; latitude, longitude)
   } cases[] = {
-      {gk15, utm33, kBessel, kGrs80, dhdn, none, {47, 55.5, 0.6, 12, 18, 0.4, h}},
-      {utm32, gk9, kGrs80, kBessel, none, toDhdn, {47, 55.5, 0.6, 5, 13, 0.6, h}},
-      {krovak, ell, kBessel, kGrs80, sjtsk, none, {47.8, 51, 0.25, 12.2, 22.5, 0.8, h}},
+      {gk15, utm33, kBessel, kGrs80, dhdn, none, {5.25e6, 6.1e6, 6e4, 5.3e6, 5.7e6, 3e4, h}},
+      {utm32, gk9, kGrs80, kBessel, none, toDhdn, {5.25e6, 6.1e6, 6e4, 32.3e6, 32.7e6, 3e4, h}},
+      {krovak, ell, kBessel, kGrs80, sjtsk, none, {-1.23e6, -0.94e6, 2e4, -8.8e5, -4.4e5, 3e4, h}},
       {ell, krovak, kGrs80, kBessel, toSjtsk, none, {47.8, 51, 0.25, 12.2, 22.5, 0.8, h}},
-      {gkIn, gkOut, kBessel, kGrs80, dhdn, toDhdn, {-60, 70, 10, 13, 20, 0.5, h}},
+      {gkIn, gkOut, kBessel, kGrs80, dhdn, toDhdn, {-6.6e6, 7.7e6, 1e6, 5e4, 4.5e5, 3e4, h}},
       {ell, ell, kGrs80, kBessel, toDhdn, none, {-89, 89, 13, -180, 180, 27, h}},
   };
   for (const auto& c : cases) {
@@ -359,19 +359,9 @@ TEST(GeodesyOracle, ChainWithinATenthOfAMicrometre) {
     Configure(s, c.in, c.out, c.e1, c.e2, c.p, c.q);
     const bool toEll = c.out.proj == Proj::kEll;
     double worst = 0;
-    Walk(c.area, [&](double B, double L, double height) {
-      // The point as the input projection lays it out.
-      std::array<double, 3> v{L, B, height};
-      if (c.in.proj == Proj::kKrovak) {
-        const L2 xy = ld::Krovak(c.e1.a, c.e1.e, true).Forward(B * kRho, L * kRho);
-        v = {static_cast<double>(-xy[1]), static_cast<double>(-xy[0]), height};
-      } else if (c.in.proj != Proj::kEll) {
-        const L2 xy = ld::BLToGK(B * kRho, (L - c.in.L0) * kRho, c.e1.a, c.e1.e,
-                                 ld::ArcCoeffs(c.e1.a, c.e1.e));
-        v = Rounded<3>({c.in.k * xy[1] + c.in.FE, c.in.k * xy[0] + c.in.FN, height});
-      }
-      const L3 o = ChainLD(c.in, c.out, c.e1, c.e2, c.p, c.q, v[0], v[1], v[2]);
-      const pelmo::PointResult r = pelmo::TransformPoint(s, v[0], v[1], v[2]);
+    Walk(c.area, [&](double second, double first, double height) {
+      const L3 o = ChainLD(c.in, c.out, c.e1, c.e2, c.p, c.q, first, second, height);
+      const pelmo::PointResult r = pelmo::TransformPoint(s, first, second, height);
       worst = std::max({worst, Diff<2>({r[0], r[1]}, {o[0], o[1]}) * (toEll ? kMetresPerDegree : 1),
                         toEll ? static_cast<double>(std::fabs(r[2] - o[2])) : 0});
     });
