@@ -467,6 +467,7 @@ void Estimate(Run& r) {
     throw JobStop{e.what()};
   }
   AssignSevenPar(r.t, 1, set, r.session.decimalSign());
+  r.session.grids[0] = GridSlot{};  // the set takes the place of a grid
 }
 
 // ------------------------------------------------------------- --help
