@@ -24,20 +24,13 @@
 namespace pelmo::test {
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-/// Lines with their line ends, split after each LF (or lone CR).
+/// Lines with their line ends (LF or CR LF).
 std::vector<std::string> LinesWithEnds(const std::string& text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-    if (text[i] == '\n' || (text[i] == '\r' && !crlf)) {
-      lines.push_back(text.substr(start, i + 1 - start));
-      start = i + 1;
-    }
+  for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size() - 1);
+    lines.push_back(text.substr(start, end + 1 - start));
   }
-  if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
 }
 
@@ -140,63 +133,24 @@ TEST(AsciiLayouts, RealFileShapesKeepEverythingButTheCoordinates) {
       EXPECT_EQ(out[i].back() == '\n', in[i].back() == '\n');
       const auto fi = Fields(in[i], sh.sepChar), fo = Fields(out[i], sh.sepChar);
       ASSERT_EQ(fo.size(), fi.size()) << out[i];
-      std::string first, second, height = "0";
-      for (std::size_t k = 0; k < fi.size(); ++k) {
+      // Column k of the list: 0 first, 1 second, 2 height, 3 anything else.
+      const auto slot = [&](std::size_t k) {
         const AsciiColumn c = k < cols.size() ? cols[k] : AsciiColumn::kSkip;
-        if (c == AsciiColumn::kFirst) first = fi[k];
-        if (c == AsciiColumn::kSecond) second = fi[k];
-        if (c == AsciiColumn::kHeight && !fi[k].empty()) height = fi[k];
-        if (c != AsciiColumn::kFirst && c != AsciiColumn::kSecond) {
+        return c == AsciiColumn::kFirst ? 0 : c == AsciiColumn::kSecond ? 1 : c == AsciiColumn::kHeight ? 2 : 3;
+      };
+      double v[4] = {0, 0, 0, 0};
+      for (std::size_t k = 0; k < fi.size(); ++k) v[slot(k)] = Number(fi[k]);
+      const auto expected = ProjUtm33(v[0], v[1], v[2]);
+      for (std::size_t k = 0; k < fi.size(); ++k) {
+        if (slot(k) >= 2) {
           EXPECT_EQ(fo[k], fi[k]);
+          continue;
         }
-      }
-      const auto expected = ProjUtm33(Number(first), Number(second), Number(height));
-      for (std::size_t k = 0; k < fi.size(); ++k) {
-        const AsciiColumn c = k < cols.size() ? cols[k] : AsciiColumn::kSkip;
-        if (c != AsciiColumn::kFirst && c != AsciiColumn::kSecond) continue;
-        EXPECT_NEAR(Number(fo[k]), expected[c == AsciiColumn::kFirst ? 0 : 1], 1e-3) << out[i];
+        EXPECT_NEAR(Number(fo[k]), expected[slot(k)], 1e-3) << out[i];
         EXPECT_NE(fo[k].find(sh.sign), std::string::npos) << "decimal sign of " << fo[k];
         EXPECT_EQ(fo[k].front() == ' ', fi[k].front() == ' ') << "blanks around kept";
       }
     }
-  }
-}
-
-TEST(AsciiLayouts, LinesThatCannotBeReadNameTheirColumn) {
-  struct Case {
-    const char* columns;
-    AsciiSeparator sep;
-    const char* line;
-    const char* message;  // second line of the message
-  };
-  const Case cases[] = {
-      {"", AsciiSeparator::kBlank, "5411800 5659000,5a 12", "Spalte 2 (Nordwert): \"5659000,5a\" ist keine Zahl"},
-      {"", AsciiSeparator::kBlank, "5411800", "Spalte 2 (Nordwert) fehlt"},
-      {"id,first,second", AsciiSeparator::kComma, "P1,\"5411800,5\",5659000",
-       "Spalte 2 (Ostwert): \"5411800,5\" enthält ein Komma; mit Komma als Trennzeichen muss das "
-       "Dezimalzeichen ein Punkt sein"},
-      {"id,first,second", AsciiSeparator::kComma, "P1,5411800,5,5659000,5", "Spalte 4: die Zeile hat mehr Spalten"},
-      {"id,first,second,height", AsciiSeparator::kSemicolon, "P1;5411800;;1", "Spalte 3 (Nordwert) fehlt"},
-      {"first,second", AsciiSeparator::kTab, "5411800\t1e999", "Spalte 2 (Nordwert): \"1e999\" ist zu groß"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    TempFolder dir;
-    RecordingFrontEnd fe;
-    Session s(fe, '.');
-    UseGkToUtmFiles(s, dir);
-    std::string error;
-    s.asciiLayout.active = *c.columns != 0;
-    if (s.asciiLayout.active) {
-      ASSERT_TRUE(ParseAsciiColumns(c.columns, s.asciiLayout.columns, error));
-    }
-    s.asciiLayout.separator = c.sep;
-    WriteBytes(s.settings.txtQuelldatei, "5411800 5659000\r\n" + std::string(c.line) + "\r\n");
-    if (s.asciiLayout.active) WriteBytes(s.settings.txtQuelldatei, std::string(c.line) + "\r\n");
-    EXPECT_FALSE(TransformAsciiFile(s));
-    const std::vector<std::string> lines = SplitCrLf(fe.OnlyMessage());
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[1].rfind(c.message, 0), 0u) << lines[1];
   }
 }
 
@@ -211,6 +165,11 @@ TEST(PlausibilityWarnings, EachKindCountedWithItsFirstLineAndValue) {
     s.settings.txtEll1a = kGrs80A;
     s.settings.txtEll1e = kGrs80E;
     for (std::string* p : s.settings.SevenParFields(1)) *p = "0";
+  };
+  const auto ellTo = [&](Session& s, bool TransformSettings::*output) {
+    ellIn(s);
+    s.settings.optOUTetrs = false;
+    s.settings.*output = true;
   };
   struct Case {
     const char* name;
@@ -232,22 +191,15 @@ TEST(PlausibilityWarnings, EachKindCountedWithItsFirstLineAndValue) {
                      "15°), zuerst Zeile 1: 4°, größter Abstand 5.4°"},
       {"southern point in UTM", ellIn, "15 50\r\n15 -10\r\n", {0, 0, 0, 1}, {0, 0, 0, 2},
        "außerhalb des sinnvollen Bereichs der Ausgabe UTM"},
-      {"Krovak far west of Czechia", [&](Session& s) {
-         ellIn(s);
-         s.settings.optOUTetrs = false;
-         s.settings.optOutKrovak = true;
-       }, "15 50\r\n5 50\r\n", {0, 0, 0, 1}, {0, 0, 0, 2}, "Ausgabe Krovak (Y 0 bis 1200 km"},
-      {"GK-general 6 degrees off", [&](Session& s) {
-         ellIn(s);
-         s.settings.optOUTetrs = false;
-         s.settings.optOutGKallgemein = true;
+      {"Krovak far west of Czechia", [&](Session& s) { ellTo(s, &TransformSettings::optOutKrovak); },
+       "15 50\r\n5 50\r\n", {0, 0, 0, 1}, {0, 0, 0, 2}, "Ausgabe Krovak (Y 0 bis 1200 km"},
+      {"GK-general (meridian 9, false easting 500 km) 6 degrees off", [&](Session& s) {
+         ellTo(s, &TransformSettings::optOutGKallgemein);
          s.OptionValues[opt::kOUTmeridian] = "9";
          s.OptionValues[opt::kOUTeasting] = "500000";
        }, "9 50\r\n15 50\r\n", {0, 0, 1, 1}, {0, 0, 2, 2}, "Ausgabe GK-general"},
-      {"translation mode checks nothing", [](Session& s) {
-         s.settings.optSevPar = false;
-         s.settings.optTranslation = true;
-       }, "3500000 -5600000\r\n", {0, 0, 0, 0}, {0, 0, 0, 0}, ""},
+      {"translation mode checks nothing", [](Session& s) { s.settings.optSevPar = false, s.settings.optTranslation = true; },
+       "3500000 -5600000\r\n", {0, 0, 0, 0}, {0, 0, 0, 0}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -258,18 +210,19 @@ TEST(PlausibilityWarnings, EachKindCountedWithItsFirstLineAndValue) {
     c.setup(s);
     WriteBytes(s.settings.txtQuelldatei, c.source);
     ASSERT_EQ(RunJob(s), JobOutcome::kDone) << fe.OnlyMessage();
+    std::array<long, 4> count{}, first{};
     for (std::size_t k = 0; k < kWarningKinds; ++k) {
-      EXPECT_EQ(s.warnings[static_cast<WarningKind>(k)].count, c.count[k]) << k;
-      if (c.count[k] > 0) {
-        EXPECT_EQ(s.warnings[static_cast<WarningKind>(k)].first, c.first[k]) << k;
-      }
+      count[k] = s.warnings[static_cast<WarningKind>(k)].count;
+      first[k] = s.warnings[static_cast<WarningKind>(k)].first;
     }
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(first, c.first);
     // The report: in the log, once, one line per kind met.
     const std::string& log = s.settings.txtDateien;
     long lines = 0;
     for (std::size_t at = log.find("Warnung: "); at != std::string::npos; at = log.find("Warnung: ", at + 1)) ++lines;
     EXPECT_EQ(lines, std::count_if(c.count.begin(), c.count.end(), [](long n) { return n > 0; }));
-    EXPECT_TRUE(Has(log, c.report)) << log;
+    EXPECT_NE(log.find(c.report), std::string::npos) << log;
     EXPECT_EQ(SplitCrLf(ReadBytes(s.settings.txtZielDatei)).size(), SplitCrLf(c.source).size());
   }
 }
@@ -289,11 +242,9 @@ TEST(PlausibilityWarnings, TalliesOfSeveralWorkersMergeToTheWholeJobs) {
   ba.Merge(a);
   for (const WarningTally* t : {&ab, &ba}) {
     const auto& k = (*t)[WarningKind::kInputDistance];
-    EXPECT_EQ(k.count, 4);
-    EXPECT_EQ(k.first, 2);
-    EXPECT_DOUBLE_EQ(k.firstSample.a, 3.2);
-    EXPECT_DOUBLE_EQ(k.largest, 3.8);
-    EXPECT_EQ(t->Total(), 4);
+    EXPECT_EQ(std::vector<double>({double(k.count), double(k.first), k.firstSample.a, k.largest,
+                                   double(t->Total())}),
+              std::vector<double>({4, 2, 3.2, 3.8, 4}));
   }
 }
 
@@ -304,11 +255,12 @@ struct CliResult {
   std::string err;
 };
 
-/// Runs `command` (pelmo-cli's path first) in `dir` with an empty standard
-/// input, or typed `input` on a terminal.
-CliResult Shell(const TempFolder& dir, const std::string& args, const std::string& input = "") {
+/// Runs pelmo-cli with `args` in `dir` (after `prefix`, e.g. setpriv) with
+/// an empty standard input, or with `input` typed on a terminal.
+CliResult Shell(const TempFolder& dir, const std::string& args, const std::string& input,
+                const std::string& prefix) {
   const std::string errFile = dir.File(".stderr");
-  std::string cmd = std::string(PELMO_CLI_PATH) + " " + args;
+  std::string cmd = prefix + PELMO_CLI_PATH + " " + args;
   cmd = input.empty() ? cmd + " </dev/null 2>" + errFile
                       : "printf '" + input + "' | script -qefc '" + cmd + "' /dev/null >" + errFile;
   const int rc = std::system(("cd " + dir.path().string() + " && " + cmd).c_str());
@@ -320,62 +272,64 @@ TEST(BatchTool, StrictOverwriteAndMessages) {
   const std::string data = std::string(PELMO_SOURCE_DIR) + "/data/";
   const std::string job = "--in GK-Germ --out UTM --ell1 " + data + "Bessel_1841.ell --ell2 " + data +
                           "GRS_1980.ell --7par1 " + data + "DHDN_to_ETRS89_EPSG1776.7pr ";
-  WriteBytes(dir.File("zone3.txt"), "3500000 5600000 1\r\n");
-  WriteBytes(dir.File("bad.txt"), "5411800 5659000,5a\r\n");
-  WriteBytes(dir.File("old.txt"), "alt\r\n");
+  for (const auto& [name, text] : std::vector<std::array<std::string, 2>>{
+           {"zone3.txt", "3500000 5600000 1"}, {"bad.txt", "5411800 5659000,5a"},
+           {"one.txt", "5411800"}, {"c1.txt", "P1,\"5411800,5\",5659000"},
+           {"c2.txt", "P1,5411800,5,5659000,5"}, {"s.txt", "P1;5411800;;1"},
+           {"t.txt", "5411800\t1e999"}}) {
+    WriteBytes(dir.File(name), text + "\r\n");
+  }
   WriteBytes(dir.File("p.shp"), std::string("\0\0\x27\x0a", 4) + std::string(96, '\0'));
+  // A folder nobody may write to; permissions do not bind the superuser, so
+  // the batch tool runs as nobody then.
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.path() / "ro");
+  fs::permissions(dir.path() / "ro", fs::perms::owner_write | fs::perms::group_write |
+                                         fs::perms::others_write, fs::perm_options::remove);
+  const std::string nobody = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
   struct Case {
-    std::string args, input;
+    std::string args, input, prefix;
     int status;
     std::string err;       // a piece of standard error
     std::string target;    // "" : not checked; "alt" : untouched; "new": written
   };
   const Case cases[] = {
-      {job + "zone3.txt a.txt", "", 0, "Warnung: 1 Punkt hat im Ostwert", "new"},
-      {job + "--strict --quiet zone3.txt b.txt", "", 3, "Warnung: 1 Punkt", "new"},
-      {job + "zone3.txt old.txt", "", 1, "mit --yes wird sie ersetzt", "alt"},
-      {job + "zone3.txt old.txt", "n\\n", 1, "bleibt unverändert", "alt"},
-      {job + "zone3.txt old.txt", "j\\n", 0, "soll sie überschrieben werden?", "new"},
-      {job + "--yes zone3.txt old.txt", "", 0, "", "new"},
-      {job + "bad.txt c.txt", "", 1, "Spalte 2 (Nordwert): \"5659000,5a\" ist keine Zahl", ""},
-      {job + "--option 1=abc zone3.txt d.txt", "", 2, "--option 1=abc: entry 1 (GK-Germ input", ""},
-      {job + "--option 10=vielleicht zone3.txt d.txt", "", 2, "needs True or False", ""},
-      {"--in GK-Germ zone3.txt e.txt", "", 1, "gibt --ell1 FILE an", ""},
-      {job + "--type ascii p.shp f.txt", "", 1, "ist binär und sieht wie eine Shapedatei aus", ""},
-      {job + "--columns id,first,first zone3.txt g.txt", "", 2, "genau einmal first und second", ""},
-      {job + "--separator pipe zone3.txt g.txt", "", 2, "--separator needs blank, tab, comma or semicolon", ""},
+      {job + "zone3.txt a.txt", "", "", 0, "Warnung: 1 Punkt hat im Ostwert", "new"},
+      {job + "--strict --quiet zone3.txt b.txt", "", "", 3, "Warnung: 1 Punkt", "new"},
+      {job + "zone3.txt old.txt", "", "", 1, "mit --yes wird sie ersetzt", "alt"},
+      {job + "zone3.txt old.txt", "n\\n", "", 1, "bleibt unverändert", "alt"},
+      {job + "zone3.txt old.txt", "j\\n", "", 0, "soll sie überschrieben werden?", "new"},
+      {job + "--yes zone3.txt old.txt", "", "", 0, "", "new"},
+      // The second line of a message about a field: its column, what it needs.
+      {job + "bad.txt c.txt", "", "", 1, "Typen unverträglich\nSpalte 2 (Nordwert): \"5659000,5a\" ist keine Zahl\nZeile 1", ""},
+      {job + "one.txt c.txt", "", "", 1, "Spalte 2 (Nordwert) fehlt", ""},
+      {job + "--separator comma --columns id,first,second c1.txt c.txt", "", "", 1,
+       "Spalte 2 (Ostwert): \"5411800,5\" enthält ein Komma; mit Komma als Trennzeichen muss das Dezimalzeichen ein Punkt sein", ""},
+      {job + "--separator comma --columns id,first,second c2.txt c.txt", "", "", 1, "Spalte 4: die Zeile hat mehr Spalten", ""},
+      {job + "--separator semicolon --columns id,first,second,height s.txt c.txt", "", "", 1, "Spalte 3 (Nordwert) fehlt", ""},
+      {job + "--separator tab t.txt c.txt", "", "", 1, "Spalte 2 (Nordwert): \"1e999\" ist zu groß", ""},
+      {job + "--option 1=abc zone3.txt d.txt", "", "", 2, "--option 1=abc: entry 1 (GK-Germ input", ""},
+      {job + "--option 10=vielleicht zone3.txt d.txt", "", "", 2, "needs True or False", ""},
+      {"--in GK-Germ zone3.txt e.txt", "", "", 1, "gibt --ell1 FILE an", ""},
+      {job + "--type ascii p.shp f.txt", "", "", 1, "ist binär und sieht wie eine Shapedatei aus", ""},
+      {job + "--columns id,first,first zone3.txt g.txt", "", "", 2, "genau einmal first und second", ""},
+      {"--translation 1 1 1 zone3.txt ro/out.txt", "", nobody, 1, "Zugriff verweigert", ""},
+      {job + "--separator pipe zone3.txt g.txt", "", "", 2, "--separator needs blank, tab, comma or semicolon", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args + " / " + c.input);
     WriteBytes(dir.File("old.txt"), "alt\r\n");
-    const CliResult r = Shell(dir, c.args, c.input);
+    std::filesystem::remove(dir.File("c.txt"));  // what a stopped job kept
+    const CliResult r = Shell(dir, c.args, c.input, c.prefix);
+    if (!c.prefix.empty() && r.status >= 126) continue;  // setpriv cannot run it here
     EXPECT_EQ(r.status, c.status) << r.err;
-    EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     const std::string target = dir.File(c.args.substr(c.args.rfind(' ') + 1));
     const std::string written = ReadBytes(target);
     EXPECT_TRUE(c.target.empty() || (c.target == "alt" ? written == "alt\r\n"
                                                         : written.starts_with("31499514")))
         << written;
   }
-}
-
-TEST(BatchTool, UnwritableTargetIsAccessDenied) {
-  TempFolder dir;
-  std::filesystem::create_directory(dir.path() / "ro");
-  namespace fs = std::filesystem;
-  fs::permissions(dir.path() / "ro", fs::perms::owner_read | fs::perms::owner_exec |
-                                         fs::perms::group_read | fs::perms::group_exec |
-                                         fs::perms::others_read | fs::perms::others_exec);
-  WriteBytes(dir.File("in.txt"), "1 2 3\r\n");
-  // Permissions do not bind the superuser: run as nobody then.
-  const std::string as = geteuid() == 0 ? "--reuid=65534 --regid=65534 --clear-groups " : "";
-  const std::string cmd = "cd " + dir.path().string() + " && " +
-                          (as.empty() ? "" : "setpriv " + as) + PELMO_CLI_PATH +
-                          " --translation 1 1 1 in.txt ro/out.txt </dev/null 2>err.txt";
-  const int rc = std::system(cmd.c_str());
-  if (!as.empty() && WEXITSTATUS(rc) >= 126) GTEST_SKIP() << "setpriv cannot run the batch tool";
-  EXPECT_EQ(WEXITSTATUS(rc), 1);
-  EXPECT_TRUE(Has(ReadBytes(dir.File("err.txt")), "Zugriff verweigert")) << ReadBytes(dir.File("err.txt"));
 }
 
 }  // namespace

@@ -32,10 +32,9 @@ TEST_F(WindowTest, SaveDialogsAskBeforeTakingAnExistingFile) {
     messages->answers = {false};
     c.press();
     ASSERT_EQ(messages->shown.size(), 1u);
-    EXPECT_TRUE(messages->shown[0].question);
-    EXPECT_EQ(messages->shown[0].title, "Problem");
-    EXPECT_EQ(messages->shown[0].icon, MsgIcon::kExclamation);
-    EXPECT_TRUE(messages->shown[0].text.contains(QPath("old.txt")));
+    const auto& q = messages->shown[0];
+    EXPECT_TRUE(q.question && q.title == "Problem" && q.icon == MsgIcon::kExclamation &&
+                q.text.contains(QPath("old.txt")));
     EXPECT_EQ(files->shown.back().proposedName, QPath("old.txt"));
     EXPECT_EQ(c.result(), before);
     EXPECT_EQ(ReadBytes(Path("old.txt")), "alt\r\n");
@@ -60,13 +59,10 @@ TEST_F(WindowTest, AsciiTabAppliedIntoTheSessionAndKeptForTheNextStart) {
   d.comSeparator->setCurrentText(QStringLiteral("semicolon"));
   d.txtHeader->setText(QStringLiteral("2"));
   d.cmdApply->click();
+  using C = AsciiColumn;
   const auto expectLayout = [](const AsciiLayout& l) {
-    EXPECT_TRUE(l.active);
-    EXPECT_EQ(l.columns, (std::vector<AsciiColumn>{AsciiColumn::kId, AsciiColumn::kSecond,
-                                                   AsciiColumn::kFirst, AsciiColumn::kHeight,
-                                                   AsciiColumn::kSkip}));
-    EXPECT_EQ(l.separator, AsciiSeparator::kSemicolon);
-    EXPECT_EQ(l.headerLines, 2);
+    EXPECT_TRUE(l.active && l.separator == AsciiSeparator::kSemicolon && l.headerLines == 2);
+    EXPECT_EQ(l.columns, (std::vector<C>{C::kId, C::kSecond, C::kFirst, C::kHeight, C::kSkip}));
   };
   expectLayout(form->session().asciiLayout);
   // A column list that makes no layout: a message, the layout stays.
