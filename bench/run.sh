@@ -131,6 +131,30 @@ m4=$(measure "${P[@]}" "${job[@]}" --type ascii "$work/points4.txt" "$work/out_p
 memory "$POINTS" points "$(peak "$work/t_pelmo_1")" "$m4" $((4 * POINTS))
 rm -f "$work"/points4.txt "$work"/out_*.txt
 
+# ---------------------------------------------------------------- grid
+echo
+echo "== ASCII with a grid: $POINTS points inside BeTA2007, --grid1 BETA2007.gsb against the seven parameters"
+echo "   best of $ROUNDS alternating rounds, one thread; target: the grid costs at most 30 % more"
+"$BIN/pelmo_bench_gen" ascii $((POINTS * 3 / 2)) "$work/all.txt"
+awk -v n="$POINTS" '$1 < 5530000 && c++ < n' "$work/all.txt" >"$work/points.txt"  # west of 15.5 E
+grid=("${job[@]:0:8}" --grid1 BETA2007.gsb)
+pelmo 1
+: >"$work/t_seven"; : >"$work/t_grid"
+for ((r = 1; r <= ROUNDS; r++)); do
+  measure "${P[@]}" "${job[@]}" --type ascii "$work/points.txt" "$work/out_seven.txt" >>"$work/t_seven"
+  measure "${P[@]}" "${grid[@]}" --type ascii "$work/points.txt" "$work/out_grid.txt" >>"$work/t_grid"
+done
+row "seven parameters [s]" '%12.3f' "$(best "$work/t_seven")"
+row "grid [s]" '%12.3f' "$(best "$work/t_grid")"
+row "ratio grid/seven parameters" '%12.3f' "$(ratio "$(best "$work/t_grid")" "$(best "$work/t_seven")")"
+row "ratio of CPU times" '%12.3f' "$(ratio "$(bestcpu "$work/t_grid")" "$(bestcpu "$work/t_seven")")"
+gridpipe="+proj=pipeline +step +inv +proj=tmerc +lat_0=0 +lon_0=15 +k=1 +x_0=5500000 +y_0=0 \
++ellps=bessel +step +proj=hgridshift +grids=BETA2007.gsb +step +proj=utm +zone=33 +ellps=GRS80"
+head -n 3 "$work/points.txt" | cct $gridpipe | awk '{print $1, $2}' >"$work/first_cct"
+head -n 3 "$work/out_grid.txt" | awk '{print $1, $2}' >"$work/first_pelmo"
+agree "cct with hgridshift" "$work/first_pelmo" "$work/first_cct"
+rm -f "$work"/all.txt "$work"/points.txt "$work"/out_*.txt
+
 # ---------------------------------------------------------------- shapefile
 echo
 echo "== Shapefile: Polygon file of $VERTICES vertices, same transformation"

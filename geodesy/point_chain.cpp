@@ -7,13 +7,13 @@
 //
 // A slot may hold a shift grid instead of its seven parameters: the point
 // goes from geocentric to geographic coordinates, through the grid, and back
-// to geocentric, its height unchanged. The first grid of the chain is where
-// the point passes from ellipsoid 1 to ellipsoid 2: a grid in slot 1 reads on
-// ellipsoid 1 and writes on ellipsoid 2, a grid in slot 2 writes on
-// ellipsoid 2 and reads on ellipsoid 1 unless slot 1 holds a grid too (then
-// both sides of the point between the slots are on ellipsoid 2). A
-// seven-parameter step works on geocentric coordinates alone and needs no
-// ellipsoid.
+// to geocentric, its height unchanged (conversions that the next step would
+// undo are left out). The first grid of the chain is where the point passes
+// from ellipsoid 1 to ellipsoid 2: a grid in slot 1 reads on ellipsoid 1 and
+// writes on ellipsoid 2, a grid in slot 2 writes on ellipsoid 2 and reads on
+// ellipsoid 1 unless slot 1 holds a grid too (then both sides of the point
+// between the slots are on ellipsoid 2). A seven-parameter step works on
+// geocentric coordinates alone and needs no ellipsoid.
 //
 // The texts of the settings are converted once per change of the session
 // (Session::Touch) and kept with the error a conversion gave, so that a text
@@ -24,6 +24,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -259,15 +260,15 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
                      side == 1 ? "keine Eingabeprojektion gewählt" : "keine Ausgabeprojektion gewählt");
 }
 
-/// A grid step: geographic B, L, h (rad, m) shifted by the grid, then
-/// geocentric on ellipsoid 2 (see the top of this file), the height
-/// unchanged. A point the grid does not cover stops the job.
-std::array<double, 3> GridStep(PointChainCache& c, GridShift& grid, std::array<double, 3> blh) {
+/// A grid step: geographic B, L, h (rad, m) shifted by the grid, the height
+/// unchanged; the result lies on ellipsoid 2 (see the top of this file). A
+/// point the grid does not cover stops the job.
+std::array<double, 3> GridStep(GridShift& grid, std::array<double, 3> blh) {
   const double lon = blh[1], lat = blh[0];
   if (!grid.Apply(blh[1], blh[0])) {
     throw RunTimeError(errnum::kOutOfRange, grid.FailureText(lon, lat));
   }
-  return geotra::BLHToXYZ(blh[0], blh[1], blh[2], c.a2(), c.e2());
+  return blh;
 }
 
 PointChainCache& ConvertedSettings(Session& session) {
@@ -287,30 +288,33 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   const Projection in = SideProjection(t, 1);
   PointResult r;
   const auto bl = ToGeographic(c, in, 1, first, second, r.inLon);
-  std::array<double, 3> W =
-      geotra::BLHToXYZ(bl[0], bl[1], in == Projection::kKrovak ? 0 : height, c.a1(), c.e1());
+  const double h = in == Projection::kKrovak ? 0 : height;
 
   // Datum: both transformations; a set of seven zeros is the identity and
   // is skipped (it would return the same bits). A slot may hold a grid
-  // instead. A grid in slot 1 takes the geographic values at once; one in
-  // slot 2 reads on ellipsoid 1, or on ellipsoid 2 after a grid in slot 1.
-  GridShift* g = c.Grid(1);
-  if (g != nullptr) {
-    W = GridStep(c, *g, {bl[0], bl[1], in == Projection::kKrovak ? 0 : height});
-  } else if (!c.identity1) {
-    W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
+  // instead, which works on geographic coordinates: `geo` holds them, on
+  // ellipsoid 2, after a grid, until a seven-parameter step needs X, Y, Z.
+  std::array<double, 3> W{};
+  std::optional<std::array<double, 3>> geo;
+  if (GridShift* g = c.Grid(1)) {
+    geo = GridStep(*g, {bl[0], bl[1], h});
+  } else {
+    W = geotra::BLHToXYZ(bl[0], bl[1], h, c.a1(), c.e1());
+    if (!c.identity1) W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
   }
-  if ((g = c.Grid(2)) != nullptr) {
-    const bool on2 = c.gridSlot[0].active();
-    W = GridStep(c, *g, geotra::XYZToBLH(W[0], W[1], W[2], on2 ? c.a2() : c.a1(),
-                                         on2 ? c.e2() : c.e1()));
+  if (GridShift* g = c.Grid(2)) {
+    geo = GridStep(*g, geo ? *geo : geotra::XYZToBLH(W[0], W[1], W[2], c.a1(), c.e1()));
   } else if (!c.identity2) {
+    if (geo) W = geotra::BLHToXYZ((*geo)[0], (*geo)[1], (*geo)[2], c.a2(), c.e2());
+    geo.reset();
     W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
   }
 
   // Output side; only "Ell" (and no selection) returns the height.
   const Projection out = SideProjection(t, 2);
-  if (out == Projection::kEll || out == Projection::kNone) {
+  if (geo) {
+    W = *geo;
+  } else if (out == Projection::kEll || out == Projection::kNone) {
     W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
   } else {
     const auto bl = geotra::XYZToBL(W[0], W[1], W[2], c.a2(), c.e2());
