@@ -20,11 +20,13 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/errors.hpp"
 #include "core/fileio.hpp"
@@ -50,29 +52,38 @@ inline constexpr std::int64_t kHeaderFileLength = 24;  // int32 BE, words
 inline constexpr std::int64_t kHeaderShapeType = 32;   // int32 LE, read as its low 16 bits
 inline constexpr std::int64_t kHeaderBox = 36;         // Xmin, Ymin, Xmax, Ymax
 
-// Record fields, relative to the record start.
-inline constexpr std::int64_t kRecContentLength = 4;  // int32 BE, words
-inline constexpr std::int64_t kRecShapeType = 8;      // int32 LE
-inline constexpr std::int64_t kRecPointX = 12;        // Point: X, Y
-inline constexpr std::int64_t kRecPointEnd = 28;      // end of a Point record
-inline constexpr std::int64_t kRecBox = 12;           // poly: Xmin, Ymin, Xmax, Ymax
-inline constexpr std::int64_t kRecNumParts = 44;      // int32 LE
-inline constexpr std::int64_t kRecNumPoints = 48;     // int32 LE
-inline constexpr std::int64_t kRecParts = 52;         // NumParts x int32 LE, then the points
+// Record fields, relative to the record start (the record header
+// included). The layouts of the shape types differ from byte 12 on; see
+// RecordLayout.
+inline constexpr std::int64_t kRecContentLength = 4;     // int32 BE, words
+inline constexpr std::int64_t kRecShapeType = 8;         // int32 LE
+inline constexpr std::int64_t kRecPointX = 12;           // Point kinds: X, Y, [Z], [M]
+inline constexpr std::int64_t kRecBox = 12;              // other kinds: Xmin, Ymin, Xmax, Ymax
+inline constexpr std::int64_t kRecMultiPointCount = 44;  // MultiPoint kinds: NumPoints
+inline constexpr std::int64_t kRecMultiPoints = 48;      // MultiPoint kinds: the points
+inline constexpr std::int64_t kRecNumParts = 44;         // poly kinds, MultiPatch: int32 LE
+inline constexpr std::int64_t kRecNumPoints = 48;        // int32 LE
+inline constexpr std::int64_t kRecParts = 52;            // NumParts x int32 LE, then the points
+/// Bytes of a record head that decide its layout (counts included).
+inline constexpr std::int64_t kRecLayoutHead = 52;
 inline constexpr std::int64_t kPartBytes = 4;
 inline constexpr std::int64_t kPointBytes = 16;  // X, Y as doubles
+inline constexpr std::int64_t kValueBytes = 8;   // one Z or M value
+inline constexpr std::int64_t kRangeBytes = 16;  // min, max as doubles
 inline constexpr std::int64_t kBoxBytes = 32;    // four doubles
 
-// Shape types handled.
+// Header Z and M ranges, byte positions.
+inline constexpr std::int64_t kHeaderZRange = 68;  // Zmin, Zmax
+inline constexpr std::int64_t kHeaderMRange = 84;  // Mmin, Mmax
+
+/// The null shape: a record of this type holds only its type.
 inline constexpr int kShapeNull = 0;
-inline constexpr int kShapePoint = 1;
-inline constexpr int kShapePolyLine = 3;
-inline constexpr int kShapePolygon = 5;
 
 /// Block size of the read and write buffers of one file.
 inline constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-/// Vertices handled per chunk (read, transform, write).
-inline constexpr std::int64_t kVertexChunk = 4096;
+/// Vertices handled per chunk (read, transform, write): X and Y of a full
+/// chunk fill one block and are read and written past the block buffer.
+inline constexpr std::int64_t kVertexChunk = 65536;
 /// Bytes copied per step when a range is copied unchanged.
 inline constexpr std::size_t kCopyChunkBytes = std::size_t{1} << 16;
 
@@ -176,6 +187,31 @@ struct Box {
     StoreLEDouble(p + 8, ymin);
     StoreLEDouble(p + 16, xmax);
     StoreLEDouble(p + 24, ymax);
+  }
+};
+
+/// A range of values (Z or M), empty until the first value is added.
+struct Range {
+  double min = 0, max = 0;
+  bool empty = true;
+
+  void Add(double v) {
+    if (empty) {
+      min = max = v;
+      empty = false;
+      return;
+    }
+    min = std::min(min, v);
+    max = std::max(max, v);
+  }
+  void Add(const Range& r) {
+    if (r.empty) return;
+    Add(r.min);
+    Add(r.max);
+  }
+  void Store(unsigned char* p) const {
+    StoreLEDouble(p, min);
+    StoreLEDouble(p + 8, max);
   }
 };
 
@@ -374,6 +410,11 @@ class BinFile {
   std::int64_t wbase_ = 0, wlen_ = 0;  // buffered write range
 };
 
+/// Copies `length` bytes at `pos` of `from` to the same place of `to`,
+/// through `buf`.
+void CopyRange(BinFile& from, BinFile& to, std::int64_t pos, std::int64_t length,
+               std::vector<unsigned char>& buf);
+
 // ---------------------------------------------------------------- names
 
 /// Number of characters (UTF-8 code points) of `s`.
@@ -404,4 +445,186 @@ inline bool IsReadOnly(const std::string& path) {
   const std::filesystem::perms p = std::filesystem::status(path, ec).permissions();
   return !ec && (p & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }
+
+// ---------------------------------------------------------------- shape types
+
+/// How the records of a shape type are laid out.
+enum class ShapeKind {
+  kPoint,       ///< X, Y [, Z] [, M]
+  kMultiPoint,  ///< box, NumPoints, points [, Z range, Z] [, M range, M]
+  kPoly,        ///< box, NumParts, NumPoints, parts, points [, Z range, Z] [, M range, M]
+  kMultiPatch,  ///< as kPoly with a part type per part after the part starts
+};
+
+/// A shape type of the ESRI Shapefile Technical Description.
+struct ShapeType {
+  int code;
+  const char* name;
+  ShapeKind kind;
+  bool z;  ///< Z values follow the points
+  bool m;  ///< an M block may follow (present when the record has room for it)
+};
+
+/// Every shape type handled, in the order of their codes.
+inline constexpr ShapeType kShapeTypes[] = {
+    {1, "Point", ShapeKind::kPoint, false, false},
+    {3, "PolyLine", ShapeKind::kPoly, false, false},
+    {5, "Polygon", ShapeKind::kPoly, false, false},
+    {8, "MultiPoint", ShapeKind::kMultiPoint, false, false},
+    {11, "PointZ", ShapeKind::kPoint, true, true},
+    {13, "PolyLineZ", ShapeKind::kPoly, true, true},
+    {15, "PolygonZ", ShapeKind::kPoly, true, true},
+    {18, "MultiPointZ", ShapeKind::kMultiPoint, true, true},
+    {21, "PointM", ShapeKind::kPoint, false, true},
+    {23, "PolyLineM", ShapeKind::kPoly, false, true},
+    {25, "PolygonM", ShapeKind::kPoly, false, true},
+    {28, "MultiPointM", ShapeKind::kMultiPoint, false, true},
+    {31, "MultiPatch", ShapeKind::kMultiPatch, true, true},
+};
+
+/// The shape type of `code`, or nullptr when it is not handled (the null
+/// shape included: a file of null records has nothing to transform).
+const ShapeType* FindShapeType(int code);
+
+/// "13 (PolyLineZ)" for a handled type, the bare number otherwise.
+std::string ShapeTypeText(int code);
+
+/// "Point (1), PolyLine (3), ..., MultiPatch (31)".
+std::string SupportedShapeTypesText();
+
+/// True when records of the two types share their layout (PolyLine and
+/// Polygon of the same dimension do), so that one may stand in the
+/// other's file.
+inline bool SameLayout(const ShapeType& a, const ShapeType& b) {
+  return a.kind == b.kind && a.z == b.z && a.m == b.m;
+}
+
+// ---------------------------------------------------------------- records
+
+/// Where the fields of one record lie: byte positions relative to the
+/// record start, 0 for a field the record does not have.
+struct RecordLayout {
+  std::int64_t index = 0;            ///< record number in index order, from 1
+  std::int64_t at = 0;               ///< byte position of the record in the .shp
+  std::int64_t size = 0;             ///< bytes, record header included
+  int type = 0;                      ///< the record's own shape type
+  const ShapeType* shape = nullptr;  ///< its layout; nullptr for a null record
+  std::int64_t numParts = 0, numPoints = 0;
+  std::int64_t partsAt = 0;      ///< part start indices, int32 each
+  std::int64_t partTypesAt = 0;  ///< MultiPatch part types, int32 each
+  std::int64_t pointsAt = 0;     ///< X, Y of the first point
+  std::int64_t zRangeAt = 0;     ///< Zmin, Zmax
+  std::int64_t zAt = 0;          ///< the Z values
+  std::int64_t mRangeAt = 0;     ///< Mmin, Mmax (M block present)
+  std::int64_t mAt = 0;          ///< the M values (M block present)
+  std::int64_t valuesEnd = 0;    ///< end of the points and Z values; the rest is copied
+
+  bool HasBox() const { return shape != nullptr && shape->kind != ShapeKind::kPoint; }
+  /// True for the kinds that list their points (a vertex bar per record).
+  bool ListsPoints() const { return HasBox(); }
+};
+
+/// Lays out a record of `size` bytes with the layout of `shape`, from the
+/// first min(size, kRecLayoutHead) bytes `head` of the record. Returns ""
+/// or what does not fit, for the message. Part starts are not checked here.
+std::string LayOutRecord(const ShapeType& shape, const unsigned char* head, std::int64_t size,
+                         RecordLayout& out);
+
+/// One vertex as read: Z and M are NaN where the record has none.
+struct Vertex {
+  double x = 0, y = 0, z = 0, m = 0;
+};
+
+/// One part: index of its first vertex and, in a MultiPatch, its type.
+struct PartInfo {
+  std::int32_t start = 0;
+  std::int32_t type = 0;
+};
+
+/// Reads a shapefile record by record without writing anything: headers,
+/// index, record layouts, parts and vertices, each checked before it is
+/// trusted. Failures are thrown as ShapeFailure naming file, record and
+/// field. The files are opened by the caller.
+class ShapeReader {
+ public:
+  ShapeReader(BinFile& shp, BinFile& shx) : shp_(shp), shx_(shx) {}
+
+  /// Reads and checks the headers of both files.
+  void ReadHeaders();
+
+  const unsigned char* shpHeader() const { return shpHeader_; }
+  std::int64_t shpLength() const { return shpLength_; }  ///< bytes, by the .shp header
+  std::int64_t shxLength() const { return shxLength_; }  ///< bytes, by the .shx header
+  std::int64_t recordCount() const { return recordCount_; }
+  /// The shape type of the header (its low 16 bits).
+  int shapeType() const { return shapeType_; }
+  /// Its layout, or nullptr when the type is not handled.
+  const ShapeType* type() const { return type_; }
+
+  /// Record i (1-based, in index order): the index entry, the record
+  /// header, the record's shape type against the file's, the counts and
+  /// the part starts. Requires a handled file type.
+  RecordLayout Record(std::int64_t i);
+
+  /// The parts of a record from Record().
+  void Parts(const RecordLayout& r, std::vector<PartInfo>& out);
+
+  /// Vertices [first, first + n) of a record from Record().
+  void Vertices(const RecordLayout& r, std::int64_t first, std::int64_t n,
+                std::vector<Vertex>& out);
+
+ private:
+  [[noreturn]] void FailRecord(std::int64_t i, std::int64_t at, const std::string& what) const;
+
+  BinFile& shp_;
+  BinFile& shx_;
+  unsigned char shpHeader_[kHeaderBytes] = {};
+  std::int64_t shpLength_ = 0, shxLength_ = 0, recordCount_ = 0;
+  int shapeType_ = 0;
+  const ShapeType* type_ = nullptr;
+  std::vector<unsigned char> buf_;
+};
+
+// ---------------------------------------------------------------- transformation
+
+/// What a transformed record adds to the file header: the extent of its
+/// written X, Y and Z values.
+struct Extent {
+  Box xy;
+  Range z;
+};
+
+/// Vertex number standing for the two corners of the box of a record
+/// without vertices, or of a header when no record has one.
+inline constexpr std::int64_t kBoxCorners = -1;
+
+/// Carries vertices [first, first + n) of a record through the point chain,
+/// in place: X and Y, and Z as the height where `z` is not null. `first`
+/// is kBoxCorners for the two corners of a box (Xmin, Ymin), (Xmax, Ymax).
+using ChainFn =
+    std::function<void(std::int64_t first, std::int64_t n, double* x, double* y, double* z)>;
+
+/// Buffers of the record transformation, kept from record to record.
+struct RecordScratch {
+  std::vector<unsigned char> xy, z;
+  std::vector<double> x, y, h;
+};
+
+/// Transforms record `r` (from ShapeReader::Record) of `in` into the same
+/// place of `out`: X, Y and Z of every vertex through `chain`; the record
+/// box from the transformed vertices (the transformed corners of the source
+/// box for a record without vertices, an all-zero box staying zero); the Z
+/// range from the written Z values (copied when there are none); everything
+/// else, M values, M range and part types included, copied. A null record
+/// is copied whole. Depends on nothing but its arguments.
+Extent TransformRecord(const RecordLayout& r, BinFile& in, BinFile& out, const ChainFn& chain,
+                       RecordScratch& scratch);
+
+/// The box of the four doubles at `box` as the two transformed corners
+/// (Xmin, Ymin) and (Xmax, Ymax), in this order. An all-zero box, which is
+/// how shapelib and GDAL mark "no extent", stays zero: it bounds nothing,
+/// and its corners may lie where the chain cannot go (Krovak input faults
+/// at 0, 0).
+Box CornerBox(const unsigned char* box, const ChainFn& chain);
+
 }  // namespace pelmo::shapefile

@@ -1,5 +1,6 @@
 // The shapefile run: transforms the coordinates of an ESRI shapefile
-// (main file .shp, index .shx, attribute table .dbf) into a new shapefile.
+// (main file .shp, index .shx, attribute table .dbf) into a new shapefile,
+// with its projection file (.prj) and code page file (.cpg).
 //
 // The run:
 //  - the stems are the names less their last three characters;
@@ -8,16 +9,18 @@
 //  - target .shp and .shx are opened (created, never truncated) after their
 //    overwrite question, the .dbf is copied after its questions; only when
 //    every question has been answered Yes are .shp and .shx emptied, so a
-//    No never costs an existing file its content;
-//  - the index is copied, every record is visited in index order, checked
-//    against the file before it is trusted, and written to its source offset
-//    with every coordinate pair passed through TransformPoint;
-//  - record boxes are the extent of the transformed vertices and the header
-//    box the union of all of them; a record without vertices, and the header
-//    when no record has one, get the transformed corners of their source box
-//    (an all-zero box stays zero);
-//  - a record with the null shape type is copied unchanged; a record of
-//    another layout than the file's shape type is refused;
+//    No never costs an existing file its content; .prj and .cpg belong to
+//    the target answered Yes and are replaced without a question of their
+//    own;
+//  - the index is copied, every record is checked against the file before
+//    it is trusted and transformed to its source offset (shapefile_format);
+//  - the header box is the union of the record boxes, the header Z range
+//    that of the written Z values; when no record has a vertex, the box is
+//    the transformed corners of the source header box;
+//  - at the end the .prj describes the output system (none in translation
+//    mode, where the system is unknown), the source's .cpg is copied, and
+//    .prj or .cpg files left from before that no longer fit are removed,
+//    as are the spatial indexes (.sbn, .sbx, .qix) of the target stem;
 //  - a failure of any kind shows one message naming the file, the record and
 //    what was wrong, and deletes the targets this run created or changed;
 //    Cancel deletes them without a message.
@@ -33,6 +36,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -43,6 +47,7 @@
 #include "core/frontend.hpp"
 #include "core/numtext.hpp"
 #include "formats/drivers.hpp"
+#include "formats/prj_file.hpp"
 #include "formats/shapefile_format.hpp"
 #include "geodesy/plausibility.hpp"
 #include "geodesy/point_chain.hpp"
@@ -58,6 +63,9 @@ using namespace shapefile;  // NOLINT(google-build-using-namespace)
 /// The user asked to cancel.
 struct CancelledRun {};
 
+/// Spatial indexes of the target stem: they index old coordinates.
+const char* const kSpatialIndexes[] = {"sbn", "sbx", "qix"};
+
 // ---------------------------------------------------------------- the run
 
 /// One target file of the run and whether a failure must delete it.
@@ -69,7 +77,8 @@ struct Target {
 
 class ShapeRun {
  public:
-  explicit ShapeRun(Session& session) : s_(session), fe_(session.frontEnd()) {}
+  explicit ShapeRun(Session& session)
+      : s_(session), fe_(session.frontEnd()), reader_(shpIn_, shxIn_) {}
   ~ShapeRun() {
     if (!finished_) AbortQuietly();
   }
@@ -84,27 +93,16 @@ class ShapeRun {
   Outcome Run();
   void CheckNames();
   void OpenSources();
-  void ReadSourceHeaders();
   bool OpenTarget(BinFile& file, Target& target);
   bool CopyAttributeTable();
-  void TransformRecord(std::int64_t i);
-  void TransformPointRecord(std::int64_t i, std::int64_t R, std::int64_t size);
-  void TransformPolyRecord(std::int64_t i, std::int64_t R, std::int64_t size);
-  void WriteHeaderBoxes();
+  void VisitRecord(std::int64_t i);
+  void Chain(std::int64_t k0, std::int64_t n, double* x, double* y, double* z);
+  void WriteHeaderRanges();
+  void WriteSidecars();
   void FinishTargets();
-  Box CornerBox(const unsigned char* source);
 
   bool Ask(const std::string& text) {
     return fe_.AskYesNo(text, kProblemTitle, MsgIcon::kExclamation);
-  }
-  /// Passes one point through the chain (height 0) and returns (x, y);
-  /// the plausibility of vertices is counted per record.
-  void Transform(double& x, double& y) {
-    double first = x, second = y, height = 0;
-    const PointResult r = TransformPoint(s_, first, second, height);
-    if (curRecord_ > 0 && curPoint_ >= 0) s_.warnings.Add(CheckPoint(checks_, x, r), curRecord_);
-    x = r[0];
-    y = r[1];
   }
   void PollCancel() const {
     if (s_.CancelRequested) throw CancelledRun{};
@@ -119,12 +117,12 @@ class ShapeRun {
     recordBar_ = TryParseNumber(s_.OptionValues[opt::kStat2], v) == 0 && v == 1;
     optionsRevision_ = s_.revision();
   }
-  void CopyRange(BinFile& from, BinFile& to, std::int64_t pos, std::int64_t length);
-  [[noreturn]] void FailRecord(const std::string& file, std::int64_t i, std::int64_t R,
-                               const std::string& what) const {
-    throw ShapeFailure(
-        FileMessage(file, "ist beschädigt: Record " + Num(i) + " (Byte " + Num(R) + "): " + what));
+  void CopyRange(BinFile& from, BinFile& to, std::int64_t pos, std::int64_t length) {
+    shapefile::CopyRange(from, to, pos, length, chunk_);
   }
+  void CopyFile(const std::string& from, const std::string& to);
+  /// Deletes `path` (not a folder); a refusal is thrown as ShapeFailure.
+  void Delete(const std::string& path);
   /// Subject of a transformation error: the point or box being transformed.
   std::string WhereText() const;
   void DeleteTargets();
@@ -144,20 +142,21 @@ class ShapeRun {
 
   std::string srcStem_, tgtStem_, srcDbf_;
   BinFile shpIn_, shxIn_, shpOut_, shxOut_;
-  Target tShp_, tShx_, tDbf_;
+  ShapeReader reader_;
+  // Main file, index, table, projection file, code page file.
+  Target tShp_, tShx_, tDbf_, tPrj_, tCpg_;
 
-  unsigned char shpHeader_[kHeaderBytes] = {};
-  std::int64_t shpLength_ = 0;  // bytes, from the .shp header
-  std::int64_t shxLength_ = 0;  // bytes, from the .shx header
-  std::int64_t recordCount_ = 0;
-  int shapeType_ = 0;
-
-  Box fileBox_;
-  std::vector<unsigned char> chunk_;  // vertices or copied bytes
+  Extent fileExtent_;
+  RecordScratch scratch_;
+  std::vector<unsigned char> chunk_;  // copied bytes
+  ChainFn chain_ = [this](std::int64_t first, std::int64_t n, double* x, double* y, double* z) {
+    Chain(first, n, x, y, z);
+  };
 
   // Where the run is, for the text of a transformation error.
   std::int64_t curRecord_ = 0;  // 0: header
   std::int64_t curPoint_ = -1;  // -1: the box of the record or header
+  bool listsPoints_ = false;    // the current record has a vertex bar
 
   std::string lastPercent_;
   std::uint64_t optionsRevision_ = 0;
@@ -228,12 +227,14 @@ bool ShapeRun::Execute() {
 ShapeRun::Outcome ShapeRun::Run() {
   CheckNames();
   OpenSources();
-  ReadSourceHeaders();
+  reader_.ReadHeaders();
 
   // Target main file and index: question, then open in place.
   tShp_.path = tgtStem_ + "shp";
   tShx_.path = tgtStem_ + "shx";
   tDbf_.path = tgtStem_ + "dbf";
+  tPrj_.path = tgtStem_ + "prj";
+  tCpg_.path = tgtStem_ + "cpg";
   // The attribute table is replaced by a copy and deleted when the run
   // fails: a folder of that name must not get near either.
   std::error_code ec;
@@ -241,29 +242,32 @@ ShapeRun::Outcome ShapeRun::Run() {
   if (!OpenTarget(shpOut_, tShp_)) return Outcome::kDeclined;
   if (!OpenTarget(shxOut_, tShx_)) return Outcome::kDeclined;
 
-  s_.SetLog("shapetyp " + Num(shapeType_) + kCrLf);
+  s_.SetLog("shapetyp " + ShapeTypeText(reader_.shapeType()) + kCrLf);
 
   if (!CopyAttributeTable()) return Outcome::kDeclined;
 
-  // Every question is answered: from here on the old content goes.
+  // Every question is answered: from here on the old content goes, and
+  // .prj and .cpg of the target are this run's to write or remove.
   tShp_.touched = tShx_.touched = true;
+  for (Target* t : {&tPrj_, &tCpg_}) t->existed = t->touched = FileExists(t->path);
   shpOut_.Truncate(0);
   shxOut_.Truncate(0);
 
-  s_.AppendLog("Dateilänge in byte " + Num(shpLength_) + kCrLf);
-  s_.AppendLog("RecordAanzahl : " +
-               FormatNumber(static_cast<double>(recordCount_), s_.decimalSign()) + kCrLf);
+  const std::int64_t count = reader_.recordCount();
+  s_.AppendLog("Dateilänge in byte " + Num(reader_.shpLength()) + kCrLf);
+  s_.AppendLog("RecordAanzahl : " + FormatNumber(static_cast<double>(count), s_.decimalSign()) +
+               kCrLf);
 
-  CopyRange(shxIn_, shxOut_, 0, shxLength_);
+  CopyRange(shxIn_, shxOut_, 0, reader_.shxLength());
   CopyRange(shpIn_, shpOut_, 0, kHeaderBytes);
 
   fe_.ProgressMin(ProgressBarId::kRecords, 1);
-  fe_.ProgressMax(ProgressBarId::kRecords,
-                  static_cast<float>(std::max<std::int64_t>(recordCount_, 2)));
+  fe_.ProgressMax(ProgressBarId::kRecords, static_cast<float>(std::max<std::int64_t>(count, 2)));
 
-  for (std::int64_t i = 1; i <= recordCount_; ++i) TransformRecord(i);
+  for (std::int64_t i = 1; i <= count; ++i) VisitRecord(i);
 
-  WriteHeaderBoxes();
+  WriteHeaderRanges();
+  WriteSidecars();
   FinishTargets();
   return Outcome::kDone;
 }
@@ -303,49 +307,6 @@ void ShapeRun::OpenSources() {
   const fs::file_status dbf = fs::status(srcDbf_, ec);
   if (!fs::exists(dbf)) throw ShapeFailure(FileMessage(srcDbf_, "wurde nicht gefunden"));
   if (fs::is_directory(dbf)) throw ShapeFailure(FileMessage(srcDbf_, kIsAFolder));
-}
-
-void ShapeRun::ReadSourceHeaders() {
-  unsigned char shxHeader[kHeaderBytes];
-  struct Item {
-    BinFile* file;
-    unsigned char* header;
-    std::int64_t* length;
-  } items[] = {{&shpIn_, shpHeader_, &shpLength_}, {&shxIn_, shxHeader, &shxLength_}};
-  for (const Item& it : items) {
-    const std::string& p = it.file->path();
-    if (it.file->size() < kHeaderBytes) {
-      throw ShapeFailure(FileMessage(p, "ist beschädigt: sie ist mit " + Num(it.file->size()) +
-                                            " Byte kürzer als der Dateikopf (100 Byte)"));
-    }
-    it.file->ReadAt(0, it.header, kHeaderBytes);
-    const std::int64_t length = 2 * std::int64_t{LoadBE32(it.header + kHeaderFileLength)};
-    if (length < kHeaderBytes) {
-      throw ShapeFailure(FileMessage(p, "ist beschädigt: die Dateilänge im Dateikopf (" +
-                                            Num(length) +
-                                            " Byte) ist kleiner als der Dateikopf (100 Byte)"));
-    }
-    if (length > kMaxFileBytes) {
-      throw ShapeFailure(FileMessage(p, "ist laut Dateikopf " + Num(length) +
-                                            " Byte lang: Dateien ab 2 GiB werden nicht "
-                                            "unterstützt"));
-    }
-    if (length > it.file->size()) {
-      throw ShapeFailure(FileMessage(p, "ist beschädigt: die Dateilänge im Dateikopf (" +
-                                            Num(length) + " Byte) ist größer als die Datei (" +
-                                            Num(it.file->size()) + " Byte)"));
-    }
-    *it.length = length;
-  }
-  if ((shxLength_ - kHeaderBytes) % kIndexEntryBytes != 0) {
-    throw ShapeFailure(FileMessage(
-        shxIn_.path(), "ist beschädigt: die Dateilänge im Dateikopf (" + Num(shxLength_) +
-                           " Byte) ergibt keine ganze Zahl von Indexeinträgen"));
-  }
-  recordCount_ = (shxLength_ - kHeaderBytes) / kIndexEntryBytes;
-  // The shape type is the low half of its field.
-  shapeType_ = static_cast<std::int16_t>(shpHeader_[kHeaderShapeType] |
-                                         (shpHeader_[kHeaderShapeType + 1] << 8));
 }
 
 bool ShapeRun::OpenTarget(BinFile& file, Target& target) {
@@ -394,249 +355,153 @@ bool ShapeRun::CopyAttributeTable() {
     fs::permissions(dbf, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
     ec.clear();
   }
-  const auto copyFailed = [&](int err) {
-    return ShapeFailure(FileMessage(srcDbf_, "kann nicht nach " + dbf + " kopiert werden: " +
-                                                 ErrorText(err, dbf, IoOp::kCopy)));
-  };
-  if (iohook::ShouldFail(IoOp::kCopy)) throw copyFailed(kHookCopyError);
-  fs::copy_file(srcDbf_, dbf, fs::copy_options::overwrite_existing, ec);
-  if (ec) throw copyFailed(ec.value());
+  CopyFile(srcDbf_, dbf);
   fs::permissions(dbf, sourcePerms, fs::perm_options::replace, ec);
-  if (ec) throw copyFailed(ec.value());
+  if (ec) {
+    throw ShapeFailure(FileMessage(srcDbf_, "kann nicht nach " + dbf + " kopiert werden: " +
+                                                ErrorText(ec.value(), dbf, IoOp::kCopy)));
+  }
   return true;
 }
 
-void ShapeRun::CopyRange(BinFile& from, BinFile& to, std::int64_t pos, std::int64_t length) {
-  if (chunk_.size() < kCopyChunkBytes) chunk_.resize(kCopyChunkBytes);
-  while (length > 0) {
-    const auto n = static_cast<std::size_t>(
-        std::min<std::int64_t>(length, static_cast<std::int64_t>(kCopyChunkBytes)));
-    from.ReadAt(pos, chunk_.data(), n);
-    to.WriteAt(pos, chunk_.data(), n);
-    pos += static_cast<std::int64_t>(n);
-    length -= static_cast<std::int64_t>(n);
-  }
+void ShapeRun::CopyFile(const std::string& from, const std::string& to) {
+  const auto copyFailed = [&](int err) {
+    return ShapeFailure(FileMessage(
+        from, "kann nicht nach " + to + " kopiert werden: " + ErrorText(err, to, IoOp::kCopy)));
+  };
+  if (iohook::ShouldFail(IoOp::kCopy)) throw copyFailed(kHookCopyError);
+  std::error_code ec;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  if (ec) throw copyFailed(ec.value());
 }
 
-void ShapeRun::TransformRecord(std::int64_t i) {
+void ShapeRun::VisitRecord(std::int64_t i) {
   PollCancel();
   RefreshOptions();
   curRecord_ = i;
   curPoint_ = -1;
   if (recordBar_) fe_.ProgressValue(ProgressBarId::kRecords, static_cast<float>(i));
-  std::string percent = Num(i * 100 / recordCount_);
+  std::string percent = Num(i * 100 / reader_.recordCount());
   if (percent != lastPercent_) {
     fe_.ProgressPercent(percent);
     lastPercent_ = std::move(percent);
   }
 
-  if (shapeType_ != kShapePoint && shapeType_ != kShapePolyLine && shapeType_ != kShapePolygon) {
-    fe_.ShowMessage("Shapetyp " + Num(shapeType_) + " wird nicht unterstützt", "", MsgIcon::kNone);
+  if (reader_.type() == nullptr) {
+    fe_.ShowMessage("Shapetyp " + Num(reader_.shapeType()) + " wird nicht unterstützt" + kCrLf +
+                        "Unterstützt werden: " + SupportedShapeTypesText(),
+                    "", MsgIcon::kNone);
     throw CancelledRun{};
   }
 
-  // Index entry: offset of the record in words.
-  unsigned char entry[kIndexEntryBytes];
-  shxIn_.ReadAt(kHeaderBytes + kIndexEntryBytes * (i - 1), entry, sizeof entry);
-  const std::int64_t words = LoadBE32(entry);
-  const std::int64_t R = 2 * words;
-  const std::string& shp = shpIn_.path();
-  const std::string& shx = shxIn_.path();
-  if (words < 0) {
-    throw ShapeFailure(FileMessage(shx, "ist beschädigt: der Indexeintrag von Record " + Num(i) +
-                                            " enthält die ungültige Position " + Num(words)));
+  const RecordLayout r = reader_.Record(i);
+  listsPoints_ = r.ListsPoints();
+  if (listsPoints_) {
+    fe_.ProgressMin(ProgressBarId::kVertices, 0);
+    fe_.ProgressMax(ProgressBarId::kVertices,
+                    static_cast<float>(r.numPoints <= 1 ? 1 : r.numPoints - 1));
   }
-  if (R > kMaxFileBytes) {
-    throw ShapeFailure(FileMessage(shx, "verweist mit Record " + Num(i) + " auf Byte " + Num(R) +
-                                            ": Dateien ab 2 GiB werden nicht unterstützt"));
-  }
-  if (R < kHeaderBytes || R + kRecordHeadBytes > shpLength_) {
-    throw ShapeFailure(FileMessage(
-        shx, "ist beschädigt: Record " + Num(i) + " liegt laut Index bei Byte " + Num(R) +
-                 (R < kHeaderBytes
-                      ? ", im Dateikopf der Datei " + shp
-                      : ", außerhalb der Datei " + shp + " (" + Num(shpLength_) + " Byte)")));
-  }
-
-  // Record header: the content length gives the size of the record.
-  unsigned char head[kRecShapeType + 4];
-  shpIn_.ReadAt(R, head, kRecordHeadBytes);
-  const std::int64_t content = LoadBE32(head + kRecContentLength);
-  const std::int64_t size = kRecordHeadBytes + 2 * content;
-  if (content < 0 || R + size > shpLength_) {
-    FailRecord(shp, i, R,
-               "der Record ist laut Recordkopf " + Num(size) +
-                   " Byte lang und reicht über das Dateiende (" + Num(shpLength_) +
-                   " Byte) hinaus");
-  }
-  if (size < kRecShapeType + 4) {
-    FailRecord(shp, i, R, "der Record ist mit " + Num(size) + " Byte zu kurz für einen Shapetyp");
-  }
-  shpIn_.ReadAt(R + kRecShapeType, head + kRecShapeType, 4);
-  const std::int32_t recordType = LoadLE32(head + kRecShapeType);
-  if (recordType == kShapeNull) {
-    CopyRange(shpIn_, shpOut_, R, size);  // null shape: nothing to transform
-    return;
-  }
-  // A record of another layout than the file's would be read in the wrong
-  // places and come out half transformed; PolyLine and Polygon share theirs.
-  const bool fits = shapeType_ == kShapePoint
-                        ? recordType == kShapePoint
-                        : recordType == kShapePolyLine || recordType == kShapePolygon;
-  if (!fits) {
-    FailRecord(shp, i, R,
-               "der Record hat den Shapetyp " + Num(recordType) + ", die Datei den Shapetyp " +
-                   Num(shapeType_));
-  }
-  if (shapeType_ == kShapePoint) {
-    TransformPointRecord(i, R, size);
-  } else {
-    TransformPolyRecord(i, R, size);
-  }
+  const Extent e = TransformRecord(r, shpIn_, shpOut_, chain_, scratch_);
+  fileExtent_.xy.Add(e.xy);
+  fileExtent_.z.Add(e.z);
 }
 
-void ShapeRun::TransformPointRecord(std::int64_t i, std::int64_t R, std::int64_t size) {
-  if (size < kRecPointEnd) {
-    FailRecord(shpIn_.path(), i, R,
-               "der Record ist mit " + Num(size) + " Byte zu kurz für einen Punkt (28 Byte)");
-  }
-  unsigned char rec[kRecPointEnd];
-  shpIn_.ReadAt(R, rec, sizeof rec);
-  double x = LoadLEDouble(rec + kRecPointX);
-  double y = LoadLEDouble(rec + kRecPointX + 8);
-  curPoint_ = 0;
-  Transform(x, y);
-  StoreLEDouble(rec + kRecPointX, x);
-  StoreLEDouble(rec + kRecPointX + 8, y);
-  fileBox_.Add(x, y);
-  shpOut_.WriteAt(R, rec, sizeof rec);
-  CopyRange(shpIn_, shpOut_, R + kRecPointEnd, size - kRecPointEnd);
-}
-
-void ShapeRun::TransformPolyRecord(std::int64_t i, std::int64_t R, std::int64_t size) {
-  const std::string& shp = shpIn_.path();
-  if (size < kRecParts) {
-    FailRecord(shp, i, R,
-               "der Record ist mit " + Num(size) +
-                   " Byte zu kurz für eine Linie oder Fläche (mindestens 52 Byte)");
-  }
-  unsigned char head[kRecParts];
-  shpIn_.ReadAt(R, head, sizeof head);
-  const std::int64_t numParts = LoadLE32(head + kRecNumParts);
-  const std::int64_t numPoints = LoadLE32(head + kRecNumPoints);
-  if (numParts < 0 || numPoints < 0) {
-    FailRecord(shp, i, R,
-               "negative Anzahl: NumParts " + Num(numParts) + ", NumPoints " + Num(numPoints));
-  }
-  const std::int64_t pointsAt = kRecParts + kPartBytes * numParts;
-  const std::int64_t pointsEnd = pointsAt + kPointBytes * numPoints;
-  if (pointsEnd > size) {
-    FailRecord(shp, i, R,
-               "NumParts " + Num(numParts) + " und NumPoints " + Num(numPoints) +
-                   " passen nicht in den Record (" + Num(size) + " Byte)");
-  }
-
-  // Record head with the source box for now; the box is rewritten below.
-  shpOut_.WriteAt(R, head, sizeof head);
-
-  // The start indices of the parts: checked and copied.
-  if (chunk_.size() < kCopyChunkBytes) chunk_.resize(kCopyChunkBytes);
-  for (std::int64_t p = 0; p < numParts;) {
-    const std::int64_t n = std::min<std::int64_t>(
-        numParts - p, static_cast<std::int64_t>(kCopyChunkBytes) / kPartBytes);
-    const std::int64_t pos = R + kRecParts + kPartBytes * p;
-    const auto bytes = static_cast<std::size_t>(kPartBytes * n);
-    shpIn_.ReadAt(pos, chunk_.data(), bytes);
-    for (std::int64_t k = 0; k < n; ++k) {
-      const std::int64_t start = LoadLE32(chunk_.data() + kPartBytes * k);
-      if (start < 0 || start >= std::max<std::int64_t>(numPoints, 1)) {
-        FailRecord(shp, i, R,
-                   "Teil " + Num(p + k + 1) + " beginnt bei Punkt " + Num(start) +
-                       ", der Record hat aber " + Num(numPoints) + " Punkte");
+/// Vertices through the point chain: the Z value, where there is one, as
+/// the height, and the height the chain leaves written back. Cancel is
+/// heard before every vertex of a record that lists its points.
+void ShapeRun::Chain(std::int64_t k0, std::int64_t n, double* x, double* y, double* z) {
+  for (std::int64_t k = 0; k < n; ++k) {
+    if (k0 == kBoxCorners) {
+      curPoint_ = -1;
+    } else {
+      if (listsPoints_) {
+        PollCancel();
+        RefreshOptions();
+        if (vertexBar_) fe_.ProgressValue(ProgressBarId::kVertices, static_cast<float>(k0 + k));
       }
+      curPoint_ = k0 + k;
     }
-    shpOut_.WriteAt(pos, chunk_.data(), bytes);
-    p += n;
+    double first = x[k], second = y[k], height = z != nullptr ? z[k] : 0;
+    const PointResult res = TransformPoint(s_, first, second, height);
+    // The plausibility of vertices is counted per record.
+    if (k0 != kBoxCorners) s_.warnings.Add(CheckPoint(checks_, x[k], res), curRecord_);
+    x[k] = res[0];
+    y[k] = res[1];
+    if (z != nullptr) z[k] = height;
   }
-
-  fe_.ProgressMin(ProgressBarId::kVertices, 0);
-  fe_.ProgressMax(ProgressBarId::kVertices, static_cast<float>(numPoints <= 1 ? 1 : numPoints - 1));
-
-  Box box;
-  const auto chunkBytes = static_cast<std::size_t>(kVertexChunk * kPointBytes);
-  if (chunk_.size() < chunkBytes) chunk_.resize(chunkBytes);
-  for (std::int64_t k0 = 0; k0 < numPoints; k0 += kVertexChunk) {
-    const std::int64_t n = std::min(kVertexChunk, numPoints - k0);
-    const std::int64_t pos = R + pointsAt + kPointBytes * k0;
-    const auto bytes = static_cast<std::size_t>(kPointBytes * n);
-    shpIn_.ReadAt(pos, chunk_.data(), bytes);
-    unsigned char* p = chunk_.data();
-    for (std::int64_t k = k0; k < k0 + n; ++k, p += kPointBytes) {
-      PollCancel();
-      RefreshOptions();
-      if (vertexBar_) fe_.ProgressValue(ProgressBarId::kVertices, static_cast<float>(k));
-      curPoint_ = k;
-      double x = LoadLEDouble(p);
-      double y = LoadLEDouble(p + 8);
-      Transform(x, y);
-      StoreLEDouble(p, x);
-      StoreLEDouble(p + 8, y);
-      box.Add(x, y);
-    }
-    shpOut_.WriteAt(pos, chunk_.data(), bytes);
-  }
-  // Anything behind the points (measures, heights of other layouts).
-  CopyRange(shpIn_, shpOut_, R + pointsEnd, size - pointsEnd);
-
-  if (box.empty) {
-    curPoint_ = -1;
-    box = CornerBox(head + kRecBox);
-  } else {
-    fileBox_.Add(box);
-  }
-  unsigned char boxBytes[kBoxBytes];
-  box.Store(boxBytes);
-  shpOut_.WriteAt(R + kRecBox, boxBytes, sizeof boxBytes);
 }
 
-/// The box of a record without vertices, or of a header when no record has
-/// one: the two transformed corners of the source box (Xmin, Ymin) and
-/// (Xmax, Ymax), in order. An all-zero box, which is how shapelib and GDAL
-/// mark "no extent", stays zero: it bounds nothing, and its corners may lie
-/// where the chain cannot go (Krovak input faults at 0, 0).
-Box ShapeRun::CornerBox(const unsigned char* source) {
-  double x1 = LoadLEDouble(source), y1 = LoadLEDouble(source + 8);
-  double x2 = LoadLEDouble(source + 16), y2 = LoadLEDouble(source + 24);
-  Box box;
-  if (x1 == 0 && y1 == 0 && x2 == 0 && y2 == 0) {
-    box.Add(0, 0);
-    return box;
-  }
-  Transform(x1, y1);
-  Transform(x2, y2);
-  box.Add(x1, y1);
-  box.Add(x2, y2);
-  return box;
-}
-
-void ShapeRun::WriteHeaderBoxes() {
-  Box box = fileBox_;
+void ShapeRun::WriteHeaderRanges() {
+  Box box = fileExtent_.xy;
   if (box.empty) {
     // No record with a vertex: the box of the source header.
     curRecord_ = 0;
     curPoint_ = -1;
-    box = CornerBox(shpHeader_ + kHeaderBox);
+    box = CornerBox(reader_.shpHeader() + kHeaderBox, chain_);
   }
   unsigned char bytes[kBoxBytes];
   box.Store(bytes);
   shpOut_.WriteAt(kHeaderBox, bytes, sizeof bytes);
   shxOut_.WriteAt(kHeaderBox, bytes, sizeof bytes);
+  if (!fileExtent_.z.empty) {
+    fileExtent_.z.Store(bytes);
+    shpOut_.WriteAt(kHeaderZRange, bytes, kRangeBytes);
+    shxOut_.WriteAt(kHeaderZRange, bytes, kRangeBytes);
+  }
+}
+
+void ShapeRun::WriteSidecars() {
+  // The projection file: the output system, or none in translation mode.
+  std::optional<OutputCrs> crs;
+  try {
+    crs = DescribeOutputCrs(s_);
+  } catch (const CrsError& e) {
+    throw ShapeFailure(
+        FileMessage(tPrj_.path, "kann nicht geschrieben werden: " + std::string(e.what())));
+  }
+  std::vector<std::string> stale;
+  if (crs) {
+    tPrj_.touched = true;
+    BinFile prj;
+    prj.SetPath(tPrj_.path);
+    const int err = prj.OpenWrite();
+    if (err != 0) {
+      throw ShapeFailure(
+          FileMessage(tPrj_.path, err == EISDIR ? std::string(kIsAFolder)
+                                                : "kann nicht geschrieben werden: " +
+                                                      ErrorText(err, tPrj_.path, IoOp::kOpen)));
+    }
+    prj.Truncate(0);
+    prj.WriteAt(0, crs->wkt.data(), crs->wkt.size());
+    prj.Close();
+  } else if (tPrj_.existed) {
+    stale.push_back(tPrj_.path);
+  }
+
+  // The code page of the copied table.
+  const std::string srcCpg = srcStem_ + "cpg";
+  std::error_code ec;
+  if (fs::is_regular_file(srcCpg, ec)) {
+    tCpg_.touched = true;
+    CopyFile(srcCpg, tCpg_.path);
+  } else if (tCpg_.existed) {
+    stale.push_back(tCpg_.path);
+  }
+
+  for (const char* ext : kSpatialIndexes) stale.push_back(tgtStem_ + ext);
+  for (const std::string& path : stale) {
+    // A folder of such a name is no sidecar of this shapefile.
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (!fs::exists(st) || fs::is_directory(st)) continue;
+    Delete(path);
+    s_.AppendLog("veraltete Datei gelöscht: " + path + kCrLf);
+  }
 }
 
 void ShapeRun::FinishTargets() {
   // The new files are exactly as long as their headers say.
-  shpOut_.Truncate(shpLength_);
-  shxOut_.Truncate(shxLength_);
+  shpOut_.Truncate(reader_.shpLength());
+  shxOut_.Truncate(reader_.shxLength());
   for (const BinFile* f : {&shpOut_, &shxOut_}) {
     if (f->Vanished()) {
       throw ShapeFailure(FileMessage(f->path(), "wurde während der Transformation gelöscht"));
@@ -655,28 +520,40 @@ std::string ShapeRun::WhereText() const {
   return "Record " + Num(curRecord_) + ", Punkt " + Num(curPoint_ + 1);
 }
 
+void ShapeRun::Delete(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  if (!fs::exists(st)) return;
+  if (fs::is_directory(st)) throw ShapeFailure(FileMessage(path, kIsAFolder));
+  if (fs::is_regular_file(st)) {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  int err = 0;
+  if (iohook::ShouldFail(IoOp::kDelete)) {
+    err = kHookDeleteError;
+  } else if (!fs::remove(path, ec) && ec) {
+    err = ec.value();
+  }
+  if (err != 0) {
+    throw ShapeFailure(
+        FileMessage(path, "kann nicht gelöscht werden: " + ErrorText(err, path, IoOp::kDelete)));
+  }
+}
+
 void ShapeRun::DeleteTargets() {
-  // Index, main file, attribute table; only what this run created or
-  // changed. Each file loses its read-only attribute first.
+  // Index, main file, attribute table, projection and code page file; only
+  // what this run created or changed, never a folder. Each file loses its
+  // read-only attribute first.
   std::string failures;
-  for (const Target* t : {&tShx_, &tShp_, &tDbf_}) {
+  for (const Target* t : {&tShx_, &tShp_, &tDbf_, &tPrj_, &tCpg_}) {
     if (t->path.empty() || !t->touched) continue;
     std::error_code ec;
-    const fs::file_status st = fs::symlink_status(t->path, ec);
-    if (!fs::exists(st)) continue;
-    if (fs::is_regular_file(st)) {
-      fs::permissions(t->path, fs::perms::owner_write, fs::perm_options::add, ec);
-    }
-    int err = 0;
-    if (iohook::ShouldFail(IoOp::kDelete)) {
-      err = kHookDeleteError;
-    } else if (!fs::remove(t->path, ec) && ec) {
-      err = ec.value();
-    }
-    if (err != 0) {
+    if (fs::is_directory(fs::symlink_status(t->path, ec))) continue;
+    try {
+      Delete(t->path);
+    } catch (const ShapeFailure& e) {
       if (!failures.empty()) failures += kCrLf;
-      failures += FileMessage(
-          t->path, "kann nicht gelöscht werden: " + ErrorText(err, t->path, IoOp::kDelete));
+      failures += e.what();
     }
   }
   if (!failures.empty()) fe_.ShowMessage(failures, kProgramName, MsgIcon::kNone);
@@ -686,9 +563,10 @@ void ShapeRun::AbortQuietly() noexcept {
   // Leaving through an exception the run does not handle (a front end that
   // throws): close everything and remove the targets without messages.
   CloseAll();
-  for (const Target* t : {&tShx_, &tShp_, &tDbf_}) {
+  for (const Target* t : {&tShx_, &tShp_, &tDbf_, &tPrj_, &tCpg_}) {
     if (t->path.empty() || !t->touched) continue;
     std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(t->path, ec))) continue;
     fs::remove(t->path, ec);
   }
   if (progressOpen_) {

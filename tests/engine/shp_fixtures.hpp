@@ -449,9 +449,14 @@ class ShapefileFixture : public ::testing::Test {
   bool TargetsGone() const {
     return !Exists(dstStem + ".shp") && !Exists(dstStem + ".shx") && !Exists(dstStem + ".dbf");
   }
-  /// The log the driver writes for a source of this type, length and count.
+  /// The log the driver writes for a source of this type, length and count;
+  /// the type named in words where it is handled.
   static std::string ExpectedLog(int type, std::size_t shpBytes, std::size_t records) {
-    return "shapetyp " + std::to_string(type) + "\r\nDateilänge in byte " +
+    const char* word = type == 1   ? " (Point)"
+                       : type == 3 ? " (PolyLine)"
+                       : type == 5 ? " (Polygon)"
+                                   : "";
+    return "shapetyp " + std::to_string(type) + word + "\r\nDateilänge in byte " +
            std::to_string(shpBytes) + "\r\nRecordAanzahl : " + std::to_string(records) + "\r\n";
   }
 

@@ -402,27 +402,26 @@ TEST_F(BadShapefile, PartIndicesOutOfOrderAreCopiedUnchanged) {
   EXPECT_EQ(Vertex(x, y), oracle(kCentreE, kCentreN));
 }
 
-// A type other than Point, PolyLine and Polygon, shape type 0 in the header
-// included: with records the message comes once, no target remains and the
-// log lines stay; without records the file is copied with its header box
-// and no message.
+// A type outside the ESRI list, shape type 0 in the header included: with
+// records the message (naming the types handled) comes once, no target
+// remains and the log lines stay; without records the file is copied with
+// its header box and no message.
 TEST_F(BadShapefile, UnsupportedShapeTypes) {
   const struct {
     const char* name;
-    int type;  // in the header
+    int type;  // in the header of a Point file
     std::vector<TestShape> shapes;
   } cases[] = {
-      {"MultiPoint", SHPT_MULTIPOINT,
-       std::vector<TestShape>(3, {SHPT_MULTIPOINT, {{{kCentreE, kCentreN}, {kCentreE, 0}}}})},
-      {"PointZ", SHPT_POINTZ, std::vector<TestShape>(2, {SHPT_POINTZ, {{{kCentreE, kCentreN}}}})},
+      {"type 2", 2, PointShapes()},
+      {"type 33", 33, PointShapes()},
       {"type 0 in the header", 0, PointShapes()},
-      {"MultiPoint without records", SHPT_MULTIPOINT, {}},
+      {"type 2 without records", 2, {}},
       {"type 0 in the header without records", 0, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* ext : {".shp", ".shx", ".dbf"}) fs::remove(dstStem + ext);
-    WriteShapefile(srcStem, c.type == 0 ? SHPT_POINT : c.type, c.shapes);
+    WriteShapefile(srcStem, SHPT_POINT, c.shapes);
     Files f = Take(srcStem);
     PutLittleEndian(f.shp, 32, c.type);
     WriteSource(f);
@@ -438,7 +437,12 @@ TEST_F(BadShapefile, UnsupportedShapeTypes) {
     }
     EXPECT_FALSE(done);
     ASSERT_EQ(fe.messages.size(), 1u);
-    EXPECT_EQ(fe.messages[0].text, "Shapetyp " + Num(c.type) + " wird nicht unterstützt");
+    EXPECT_EQ(fe.messages[0].text, "Shapetyp " + Num(c.type) +
+                                       " wird nicht unterstützt\r\nUnterstützt werden: Point (1), "
+                                       "PolyLine (3), Polygon (5), MultiPoint (8), PointZ (11), "
+                                       "PolyLineZ (13), PolygonZ (15), MultiPointZ (18), PointM "
+                                       "(21), PolyLineM (23), PolygonM (25), MultiPointM (28), "
+                                       "MultiPatch (31)");
     EXPECT_EQ(fe.messages[0].title, "");
     EXPECT_EQ(fe.messages[0].icon, MsgIcon::kNone);
     EXPECT_TRUE(TargetsGone());

@@ -80,7 +80,7 @@ TEST_F(ShapefileOverwrite, NoKeepsTheOldTarget) {
       {"No for the main file", {false}, false, {".shp"}, "alter Inhalt"},
       {"No for the index, no main file", {false}, true, {".shx"}, "alter Inhalt"},
       {"No for the index", {true, false}, false, {".shp", ".shx"}, "alter Inhalt"},
-      {"No for the table", {true, true, false}, false, {".shp", ".shx", ".dbf"}, "shapetyp 5\r\n"},
+      {"No for the table", {true, true, false}, false, {".shp", ".shx", ".dbf"}, "shapetyp 5 (Polygon)\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,7 +236,7 @@ TEST_F(ShapefileJob, JobStartLogsTheTime) {
   EXPECT_EQ(RunJob(session), JobOutcome::kDone);
   const std::vector<std::string> lines = SplitCrLf(session.settings.txtDateien);
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "shapetyp 1");
+  EXPECT_EQ(lines[0], "shapetyp 1 (Point)");
   EXPECT_EQ(lines[2], "RecordAanzahl : 6");
   EXPECT_EQ(lines[3].rfind("vergangene Zeit in s ", 0), 0u);
   ExpectTransformed(srcStem, dstStem, session);
