@@ -114,7 +114,10 @@ std::optional<OutputCrs> DescribeOutputCrs(const Session& session) {
     crs.projString = "+proj=tmerc +lat_0=0 +lon_0=" + N(lon0) + " +k=" + N(k) + " +x_0=" + N(x0) +
                      " +y_0=" + N(y0);
   };
-  if (t.optOutGK) {
+  // The order of the point chain, should a settings file set two.
+  if (t.optOutBL) {
+    crs.projString = "+proj=longlat";
+  } else if (t.optOutGK) {
     const double lon0 = Number(o[opt::kGKBM2], "der Mittelmeridian von GK-Germ");
     const double index = lon0 / kGKZoneWidth;
     tmerc(lon0, 1, index * kMillion + kFalseEasting, 0);
@@ -141,8 +144,6 @@ std::optional<OutputCrs> DescribeOutputCrs(const Session& session) {
     crs.projString = "+proj=krovak +lat_0=" + N(kKrovakLat0) + " +lon_0=" + N(kKrovakLon0) +
                      " +alpha=" + N(kKrovakAlpha) + " +k=" + N(kKrovakScale) + " +x_0=0 +y_0=0";
     projection = "Krovak East North";
-  } else if (t.optOutBL) {
-    crs.projString = "+proj=longlat";
   } else {
     return std::nullopt;
   }

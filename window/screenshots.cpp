@@ -64,7 +64,7 @@ void FillExample(Form1& w) {
   t.optInGK = true;
   t.optOutGK = false;
   t.optOUTetrs = true;
-  t.txtDateien = "shapetyp 5\r\nDateilänge in byte 1482236\r\nRecordAanzahl : 2318\r\n"
+  t.txtDateien = "shapetyp 5 (Polygon)\r\nDateilänge in byte 1482236\r\nRecordAanzahl : 2318\r\n"
                  "vergangene Zeit in s 0.412";
   w.session().Touch();
   w.syncFromSettings();

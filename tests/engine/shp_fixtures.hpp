@@ -240,6 +240,16 @@ inline std::vector<TestShape> PointShapes(int count = 6) {
   return v;
 }
 
+/// PointShapes, PolyLineShapes or PolygonShapes (by the kind of `type`; the
+/// polygons for MultiPoint and MultiPatch) as records of `type`, Z and M 0.
+inline std::vector<TestShape> ShapesOf(int type) {
+  std::vector<TestShape> v = type % 10 == 1 && type != SHPT_MULTIPATCH ? PointShapes()
+                             : type % 10 == 3                          ? PolyLineShapes()
+                                                                       : PolygonShapes();
+  for (TestShape& s : v) s.type = s.type == SHPT_NULL ? SHPT_NULL : type;
+  return v;
+}
+
 /// Translation mode: shifts by (1000.5, -2000.25); the height shift is not
 /// used by the shapefile driver.
 inline void UseTranslation(Session& s) {

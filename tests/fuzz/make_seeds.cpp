@@ -1,7 +1,8 @@
 // Writes the seed corpora of the fuzz targets into the folder named on the
 // command line, one subfolder per target. The shapefile seeds are small
-// Point, PolyLine and Polygon files written by shapelib (not by our own
-// code), packed as the shapefile target reads its input.
+// files of several shape types (with Z and M values, with and without the
+// M block) written by shapelib (not by our own code), packed as the
+// shapefile target reads its input.
 #include <shapefil.h>
 
 #include <cstdint>
@@ -32,7 +33,7 @@ std::string Read(const fs::path& path) {
 
 struct Shape {
   std::vector<int> starts;
-  std::vector<double> x, y;
+  std::vector<double> x, y, z, m;  // z, m: none, or one per point
 };
 
 /// One shapefile written by shapelib, packed with the given mode byte.
@@ -44,7 +45,8 @@ std::string Packed(const fs::path& dir, int type, const std::vector<Shape>& shap
     SHPObject* o = SHPCreateObject(
         type, -1, static_cast<int>(s.starts.size()),
         s.starts.empty() ? nullptr : s.starts.data(), nullptr, static_cast<int>(s.x.size()),
-        s.x.empty() ? nullptr : s.x.data(), s.y.empty() ? nullptr : s.y.data(), nullptr, nullptr);
+        s.x.empty() ? nullptr : s.x.data(), s.y.empty() ? nullptr : s.y.data(),
+        s.z.empty() ? nullptr : s.z.data(), s.m.empty() ? nullptr : s.m.data());
     SHPWriteObject(shp, -1, o);
     SHPDestroyObject(o);
   }
@@ -113,14 +115,30 @@ int main(int argc, char** argv) {
                       {5537500, 5542500, 5542500, 5537500, 5537500, 5540000, 5540600, 5540000,
                        5540000}});
   polygons.push_back({{}, {}, {}});
+  // The same with Z values, and with M values too (the optional M block).
+  std::vector<Shape> linesZ = lines, polygonsZM = polygons, pointsZM = points;
+  for (std::vector<Shape>* set : {&linesZ, &polygonsZM, &pointsZM}) {
+    for (Shape& s : *set) {
+      for (std::size_t i = 0; i < s.x.size(); ++i) {
+        s.z.push_back(100.5 + i);
+        if (set != &linesZ) s.m.push_back(i == 1 ? -1e39 : 0.25 * i);
+      }
+    }
+  }
+  const struct {
+    int type;
+    const std::vector<Shape>* shapes;
+  } files[] = {{SHPT_POINT, &points},          {SHPT_ARC, &lines},
+               {SHPT_POLYGON, &polygons},      {SHPT_MULTIPOINT, &lines},
+               {SHPT_POINTZ, &pointsZM},       {SHPT_ARCZ, &linesZ},
+               {SHPT_POLYGONZ, &polygonsZM},   {SHPT_MULTIPOINTM, &polygonsZM},
+               {SHPT_ARCM, &polygonsZM},       {SHPT_MULTIPATCH, &polygonsZM}};
   k = 0;
   for (unsigned char mode : {0, 1}) {
-    Write(out / "shapefile" / ("seed" + std::to_string(k++)),
-          Packed(work, SHPT_POINT, points, mode));
-    Write(out / "shapefile" / ("seed" + std::to_string(k++)),
-          Packed(work, SHPT_ARC, lines, mode));
-    Write(out / "shapefile" / ("seed" + std::to_string(k++)),
-          Packed(work, SHPT_POLYGON, polygons, mode));
+    for (const auto& f : files) {
+      Write(out / "shapefile" / ("seed" + std::to_string(k++)),
+            Packed(work, f.type, *f.shapes, mode));
+    }
   }
   fs::remove_all(work);
 

@@ -112,17 +112,17 @@ inline int FuzzShapefile(const std::uint8_t* data, std::size_t size) {
     Check(ReadFile(dst + "shx").size() == static_cast<std::size_t>(HeaderLength(shx)),
           "target .shx not as long as its header says");
     Check(ReadFile(dst + "dbf") == AttributeTable(), "target .dbf is not a copy");
-    // The index is copied; only its header box is rewritten.
+    // The index is copied; only its header box and Z range are rewritten.
     const std::string index = ReadFile(dst + "shx");
-    constexpr std::size_t kBoxStart = 36, kBoxEnd = 68;
+    constexpr std::size_t kBoxStart = 36, kBoxEnd = 84;
     Check(index.substr(0, kBoxStart) == shx.substr(0, kBoxStart) &&
               index.substr(kBoxEnd) == shx.substr(kBoxEnd, index.size() - kBoxEnd),
-          "target .shx differs from the source index outside the header box");
-    // The main file's header is copied but for its box.
+          "target .shx differs from the source index outside the header box and Z range");
+    // The main file's header is copied but for its box and Z range.
     const std::string main = ReadFile(dst + "shp");
     Check(main.substr(0, kBoxStart) == shp.substr(0, kBoxStart) &&
               main.substr(kBoxEnd, 100 - kBoxEnd) == shp.substr(kBoxEnd, 100 - kBoxEnd),
-          "target .shp header differs outside its box");
+          "target .shp header differs outside its box and Z range");
   } else {
     Check(fe.messages == 1, "not exactly one message but " + std::to_string(fe.messages));
     Check(fe.lastTitle == "Pelmo" || fe.lastTitle.empty(), "title " + fe.lastTitle);

@@ -243,14 +243,18 @@ TEST_F(JobTest, JobStartMessages) {
   expectOnly("Fehler - keine Zahl");
   EXPECT_FALSE(Exists(Path("out.txt")));
 
-  // A shape type the program does not transform.
+  // A shape type outside the ESRI list (2 in the header of a MultiPoint file).
   WriteShapes(Path("multi"), SHPT_MULTIPOINT, {{{1, 3}, {2, 4}}});
+  std::string header = ReadBytes(Path("multi.shp"));
+  header[32] = 2;
+  WriteBytes(Path("multi.shp"), header);
   form->optSHP->click();
   UseTranslation("1", "1", "0");
   Files("multi.shp", "dst.shp");
   form->cmdStart->click();
   ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_EQ(messages->shown[0].text, "Shapetyp 8 wird nicht unterstützt");
+  EXPECT_TRUE(messages->shown[0].text.startsWith(QStringLiteral("Shapetyp 2 wird nicht unterstützt")));
+  EXPECT_TRUE(messages->shown[0].text.endsWith(QStringLiteral("MultiPatch (31)")));
   EXPECT_EQ(messages->shown[0].title, "Pelmo");
   EXPECT_FALSE(Exists(Path("dst.shp")));
 }
@@ -301,7 +305,7 @@ TEST_F(JobTest, ShapefileJobProgressWindowAndOverwriteQuestions) {
   }
   EXPECT_EQ(ReadBytes(Path("dst.dbf")), ReadBytes(Path("src.dbf")));
   const QString log = Log();
-  EXPECT_TRUE(log.startsWith(QStringLiteral("shapetyp 5\n"))) << log.toStdString();
+  EXPECT_TRUE(log.startsWith(QStringLiteral("shapetyp 5 (Polygon)\n"))) << log.toStdString();
   EXPECT_TRUE(log.contains(QStringLiteral("Dateilänge in byte ")));
   EXPECT_TRUE(log.contains(QStringLiteral("RecordAanzahl : 3\n")));
   EXPECT_TRUE(log.contains(QStringLiteral("vergangene Zeit in s ")));
