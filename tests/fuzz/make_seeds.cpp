@@ -33,7 +33,8 @@ std::string Read(const fs::path& path) {
 
 struct Shape {
   std::vector<int> starts;
-  std::vector<double> x, y, z, m;  // z, m: none, or one per point
+  std::vector<double> x, y;
+  std::vector<double> z = {}, m = {};  // none, or one per point
 };
 
 /// One shapefile written by shapelib, packed with the given mode byte.
