@@ -1,0 +1,516 @@
+#!/usr/bin/env python3
+"""Injects faults into the product code one at a time and tells which the
+engine tests catch.
+
+Each fault is one edit: in one file, one exact text (it must occur exactly
+once) is replaced. The tree of the given git revision is unpacked into a
+scratch folder (never the working tree), built there once with ccache in a
+build folder that is kept between runs, and then, for each fault alone: the
+edit is applied, the engine tests and the batch tool are rebuilt
+incrementally, the engine tests run, the file is restored. A fault is
+"caught" when a test fails (or the run does not end within the time limit),
+"missed" when every test passes, and "n/a" when its text is not found (the
+code has changed), found more than once, or the edited code does not build.
+
+Run through tools/inject_faults.sh; see --help.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+# (name, file, exact text, replacement, what the fault does)
+FAULTS = [
+    # ------------------------------------------------------------ geodesy
+    ("geo-meridian-series-sign", "geodesy/geodesy.cpp",
+     "(3.0 / 4) * ep2 - (15.0 / 16) * ep4", "(3.0 / 4) * ep2 + (15.0 / 16) * ep4",
+     "sign of a term of the meridian-arc series"),
+    ("geo-gk-forward-series-sign", "geodesy/geodesy.cpp",
+     "(1 - t2 + eta2)", "(1 + t2 + eta2)",
+     "sign in the l^3 term of the Gauss-Krueger forward series"),
+    ("geo-gk-footpoint-argument", "geodesy/geodesy.cpp",
+     "(21.0 / 16) * n2 * std::sin(4 * sigma)", "(21.0 / 16) * n2 * std::sin(2 * sigma)",
+     "wrong multiple of the angle in the footpoint series"),
+    ("geo-gk-inverse-sign", "geodesy/geodesy.cpp",
+     "Div(-tf, (Mf + Mf) * Nf)", "Div(tf, (Mf + Mf) * Nf)",
+     "sign of the y^2 term of the Gauss-Krueger inverse"),
+    ("geo-gk-inverse-power", "geodesy/geodesy.cpp",
+     "Pow(y, 5.0) * b5", "Pow(y, 4.0) * b5",
+     "wrong power of y in the last longitude term of the inverse"),
+    ("geo-xyz-stop-rule", "geodesy/geodesy.cpp",
+     "std::fabs(Bold - B) > kLatitudeTolerance", "std::fabs(Bold - B) > 1e-6",
+     "latitude iteration of XYZToBLH stops too early"),
+    ("geo-xyz-quadrant", "geodesy/geodesy.cpp",
+     "L = L - kPi;", "L = L + kPi;",
+     "longitude of the third quadrant turned the wrong way"),
+    ("geo-xyz-height-from-y", "geodesy/geodesy.cpp",
+     "Div(Y, std::cos(B) * std::sin(L)) - N", "Div(Y, std::cos(B) * std::cos(L)) - N",
+     "height next to the 90-degree meridians from the wrong function"),
+    ("geo-iteration-cap", "geodesy/geodesy.hpp",
+     "kMaxIterations = 1000;", "kMaxIterations = 3;",
+     "iterations capped below what a normal point needs"),
+    ("geo-krovak-scale", "geodesy/geodesy.cpp",
+     "kKrovakScale = 0.9999;", "kKrovakScale = 0.99999;",
+     "wrong scale on the Krovak pseudo-standard parallel"),
+    ("geo-krovak-start-value", "geodesy/geodesy.cpp",
+     "double previous = 0;", "double previous = Up;",
+     "Krovak inverse latitude iteration never runs"),
+    ("geo-krovak-stop-rule", "geodesy/geodesy.cpp",
+     "std::fabs(phi - previous) > kLatitudeTolerance", "std::fabs(phi - previous) > 1e-6",
+     "Krovak inverse latitude iteration stops too early"),
+    ("geo-helmert-rotation-sign", "geodesy/geodesy.cpp",
+     "p.r12 = cg * sb * sa + sg * ca;", "p.r12 = cg * sb * sa - sg * ca;",
+     "sign in the Helmert rotation matrix"),
+    ("geo-helmert-ppm", "geodesy/geodesy.cpp",
+     "kPpm = 1e-6;", "kPpm = 1e-7;",
+     "Helmert scale read in the wrong unit"),
+    ("geo-geocentric-height", "geodesy/geodesy.cpp",
+     "((1 - e2) * N + h) * sinB", "((1 - e2) * N - h) * sinB",
+     "height subtracted in Z of BLHToXYZ"),
+    ("geo-arcsin-end", "geodesy/geodesy.cpp",
+     "if (x == 1.0) return kHalfPi;", "if (x == 1.0) return kQuarterPi;",
+     "arcsine of 1 wrong"),
+    ("geo-division-check-skipped", "geodesy/geodesy.cpp",
+     "if (d == 0) [[unlikely]]", "if (d == 0 && d != 0) [[unlikely]]",
+     "division by zero not checked"),
+    ("geo-sqrt-check-weakened", "geodesy/geodesy.cpp",
+     "if (x < 0) [[unlikely]]", "if (x < -1) [[unlikely]]",
+     "square root of a small negative number not refused"),
+    ("geo-stale-flags-reported", "geodesy/geodesy.cpp",
+     "inline void ResetFaultFlags() {\n  if (PendingFaultFlags() != 0) [[unlikely]]",
+     "inline void ResetFaultFlags() {\n  if (PendingFaultFlags() == -1) [[unlikely]]",
+     "flags left by other code reported as faults"),
+    # ------------------------------------------------------------ point chain
+    ("chain-gk-false-easting", "geodesy/point_chain.cpp",
+     "second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;",
+     "second = second - Div(L0, kGKZoneWidth) * kMillion;",
+     "GK input without the false easting"),
+    ("chain-utm-northing-scale", "geodesy/point_chain.cpp",
+     "g[0] = k * g[0];", "g[0] = g[0];",
+     "UTM output northing not scaled"),
+    ("chain-utm-input-scale-option", "geodesy/point_chain.cpp",
+     "const double k = c.o[opt::kUTMma]();", "const double k = c.o[opt::kUTMma2]();",
+     "UTM input scaled by the output scale option"),
+    ("chain-output-meridian-option", "geodesy/point_chain.cpp",
+     "const double L0 = c.o[opt::kGKBM2]();", "const double L0 = c.o[opt::kGKBM]();",
+     "GK output on the input meridian"),
+    ("chain-krovak-input-order", "geodesy/point_chain.cpp",
+     "if (first < second) std::swap(first, second);",
+     "if (first > second) std::swap(first, second);",
+     "Krovak input values in the wrong order"),
+    ("chain-krovak-output-sign", "geodesy/point_chain.cpp",
+     "r.values = {-first, -second, 0};", "r.values = {first, -second, 0};",
+     "Krovak output with a wrong sign"),
+    ("chain-gk-general-northing", "geodesy/point_chain.cpp",
+     "first = first - c.o[opt::kINnorthing]();", "first = first + c.o[opt::kINnorthing]();",
+     "false northing of GK-general input added"),
+    ("chain-ell-output-order", "geodesy/point_chain.cpp",
+     "r.values = {lon, lat, W[2]};", "r.values = {lat, lon, W[2]};",
+     "geographic output with latitude first"),
+    ("chain-second-set-skipped", "geodesy/point_chain.cpp",
+     "W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);", "(void)c.Set2();",
+     "second seven-parameter set not applied"),
+    ("chain-stale-settings", "geodesy/point_chain.cpp",
+     "if (c.revision != session.revision()) c.Refresh(session);",
+     "if (c.revision == 0) c.Refresh(session);",
+     "changed settings not converted again"),
+    ("chain-stale-parameter-set", "geodesy/point_chain.cpp",
+     "krovak2.ready = set1.ready = set2.ready = false;",
+     "krovak2.ready = set2.ready = false;",
+     "a changed first parameter set keeps its old prepared form"),
+    ("chain-finite-check-skipped", "geodesy/point_chain.cpp",
+     "for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);",
+     "for (std::size_t i = 0; i < r.size; ++i) Finite(0);",
+     "infinite results not refused"),
+    ("chain-translation-height", "geodesy/point_chain.cpp",
+     "height = height + c.dh();", "height = height + c.dy();",
+     "height shifted by the wrong translation"),
+    ("chain-no-event-pass", "geodesy/point_chain.cpp",
+     "session.frontEnd().ProcessEvents();", "",
+     "no event pass after a point (no cancel, no progress)"),
+    # ------------------------------------------------------------ numbers, files
+    ("num-exponent-digits", "core/numtext.cpp",
+     "if (expDigits == 0) return errnum::kTypeMismatch;",
+     "if (expDigits == 0 && j == 0) return errnum::kTypeMismatch;",
+     "an exponent without digits accepted"),
+    ("num-overflow-number", "core/numtext.cpp",
+     "if (magnitude > 0) return errnum::kOverflow;",
+     "if (magnitude > 0) return errnum::kTypeMismatch;",
+     "overflow reported as type mismatch"),
+    ("num-digits-written", "core/numtext.cpp",
+     "std::chars_format::general, 15);", "std::chars_format::general, 17);",
+     "numbers written with 17 instead of 15 digits"),
+    ("num-locale-order", "core/numtext.cpp",
+     '{"LC_ALL", "LC_NUMERIC", "LANG"}', '{"LC_NUMERIC", "LC_ALL", "LANG"}',
+     "decimal sign from the environment in the wrong order"),
+    ("io-missing-folder-number", "core/fileio.cpp",
+     "? errnum::kPathNotFound\n                   : errnum::kFileNotFound;",
+     "? errnum::kFileNotFound\n                   : errnum::kPathNotFound;",
+     "missing folder and missing file swapped (76/53)"),
+    ("io-disk-full-number", "core/fileio.cpp",
+     "case EFBIG: number = errnum::kDiskFull; break;",
+     "case EFBIG: number = errnum::kIoError; break;",
+     "a full disk reported as an I/O error"),
+    ("io-crlf-across-blocks", "core/fileio.cpp",
+     "if (c == '\\r' && !AtEnd() && buf_[pos_] == '\\n') ++pos_;",
+     "if (c == '\\r' && pos_ < end_ && buf_[pos_] == '\\n') ++pos_;",
+     "CR LF split across two read blocks read as two line ends"),
+    ("io-committed-not-counted", "core/fileio.cpp",
+     "committed_ += n;", "",
+     "bytes that reached the file not counted"),
+    # ------------------------------------------------------------ ASCII driver
+    ("ascii-error-number", "formats/ascii_file.cpp",
+     "if (count < 2) throw RunTimeError(errnum::kOutOfRange);",
+     "if (count < 2) throw RunTimeError(errnum::kTypeMismatch);",
+     "a line with one field gives the wrong error number"),
+    ("ascii-height-ignored", "formats/ascii_file.cpp",
+     "count >= 3 ? ParseNumber(fields[2]) : 0", "count > 3 ? ParseNumber(fields[2]) : 0",
+     "the third field of a line is not read"),
+    ("ascii-bom-kept", "formats/ascii_file.cpp",
+     "if (line.starts_with(kUtf8Bom)) line.erase(0, kUtf8Bom.size());", "",
+     "a UTF-8 byte order mark stops the run"),
+    ("ascii-no-truncation", "formats/ascii_file.cpp",
+     "std::filesystem::resize_file(target.path(), progress.committed, ec);", "",
+     "a piece of a lost block stays in the target"),
+    ("ascii-line-number", "formats/ascii_file.cpp",
+     "msg += std::to_string(lineNo);", "msg += std::to_string(lineNo - 1);",
+     "the message names the line before the bad one"),
+    ("ascii-height-from-result", "formats/ascii_file.cpp",
+     "AppendNumber(out, height, sign);", "AppendNumber(out, r[2], sign);",
+     "the height written from the wrong value"),
+    ("ascii-long-height-check", "formats/ascii_file.cpp",
+     "if (!complete(2)) throw LineTooLong();", "",
+     "a height cut at the line limit is read"),
+    # ------------------------------------------------------------ shapefiles
+    ("shp-box-wrong-coordinate", "formats/shapefile_format.hpp",
+     "ymin = std::min(ymin, y);", "ymin = std::min(ymin, x);",
+     "box built from the wrong coordinate"),
+    ("shp-bytes-after-points", "formats/shapefile_run.cpp",
+     "CopyRange(shpIn_, shpOut_, R + pointsEnd, size - pointsEnd);", "",
+     "bytes of a record behind its points not copied"),
+    ("shp-part-start-bound", "formats/shapefile_run.cpp",
+     "start >= std::max<std::int64_t>(numPoints, 1)",
+     "start > std::max<std::int64_t>(numPoints, 1)",
+     "a part starting at NumPoints accepted"),
+    ("shp-no-final-truncation", "formats/shapefile_run.cpp",
+     "shpOut_.Truncate(shpLength_);", "",
+     "a longer old main file keeps its tail"),
+    ("shp-not-emptied", "formats/shapefile_run.cpp",
+     "shpOut_.Truncate(0);", "",
+     "the old main file not emptied before writing"),
+    ("shp-corner-box", "formats/shapefile_run.cpp",
+     "y2 = LoadLEDouble(source + 24);", "y2 = LoadLEDouble(source + 8);",
+     "the box of a record without vertices from the wrong corner"),
+    ("shp-index-box", "formats/shapefile_run.cpp",
+     "shxOut_.WriteAt(kHeaderBox, bytes, sizeof bytes);", "",
+     "the index keeps the source's header box"),
+    ("shp-file-box-union", "formats/shapefile_run.cpp",
+     "fileBox_.Add(box);", "",
+     "poly records left out of the header box"),
+    ("shp-point-size-check", "formats/shapefile_run.cpp",
+     "if (size < kRecPointEnd) {", "if (size < kRecPointX) {",
+     "a point record too short for its point accepted"),
+    ("shp-negative-count-check", "formats/shapefile_run.cpp",
+     "if (numParts < 0 || numPoints < 0) {", "if (numParts < 0) {",
+     "a negative number of points accepted"),
+    ("shp-record-end-check", "formats/shapefile_run.cpp",
+     "if (content < 0 || R + size > shpLength_) {", "if (content < 0) {",
+     "a record reaching past the end of the file not refused"),
+    ("shp-record-type-check", "formats/shapefile_run.cpp",
+     "if (!fits) {", "if (fits && !fits) {",
+     "a record of another layout than the file's transformed"),
+    ("shp-index-in-words", "formats/shapefile_run.cpp",
+     "const std::int64_t R = 2 * words;", "const std::int64_t R = words;",
+     "index offsets read as bytes instead of words"),
+    ("shp-header-offset-check", "formats/shapefile_run.cpp",
+     "if (R < kHeaderBytes || R + kRecordHeadBytes > shpLength_) {",
+     "if (R + kRecordHeadBytes > shpLength_) {",
+     "an index entry pointing into the header not refused"),
+    ("shp-header-length-check", "formats/shapefile_run.cpp",
+     "if (length > it.file->size()) {", "if (length > it.file->size() + 8) {",
+     "a header length beyond the file not refused"),
+    ("shp-dbf-not-replaced", "formats/shapefile_run.cpp",
+     "fs::copy_options::overwrite_existing, ec);", "fs::copy_options::skip_existing, ec);",
+     "an existing attribute table not replaced"),
+    ("shp-dbf-kept-on-failure", "formats/shapefile_run.cpp",
+     "std::string failures;\n  for (const Target* t : {&tShx_, &tShp_, &tDbf_}) {",
+     "std::string failures;\n  for (const Target* t : {&tShx_, &tShp_}) {",
+     "the copied attribute table stays after a failure"),
+    ("shp-overwrite-question", "formats/shapefile_run.cpp",
+     "if (target.existed && !Ask(", "if (target.existed && Ask(",
+     "the overwrite answer inverted"),
+    ("shp-read-only-question", "formats/shapefile_run.cpp",
+     "if (IsReadOnly(dbf) &&", "if (!IsReadOnly(dbf) &&",
+     "the read-only question asked for the wrong files"),
+    ("shp-null-record", "formats/shapefile_run.cpp",
+     "if (recordType == kShapeNull) {", "if (recordType == kShapeNull && shapeType_ == 0) {",
+     "null records not copied"),
+    ("shp-vertex-loop-bound", "formats/shapefile_run.cpp",
+     "const std::int64_t n = std::min(kVertexChunk, numPoints - k0);",
+     "const std::int64_t n = std::min(kVertexChunk - 1, numPoints - k0);",
+     "one vertex per chunk left untransformed"),
+    ("shp-cancel-ignored", "formats/shapefile_run.cpp",
+     "if (s_.CancelRequested) throw CancelledRun{};", "",
+     "Cancel only seen at the end of the run"),
+    ("shp-vanished-target", "formats/shapefile_run.cpp",
+     "if (f->Vanished()) {", "if (f->Vanished() && f->size() < 0) {",
+     "a target deleted during the run reported as success"),
+    ("shp-identity-in-driver", "formats/shapefile_run.cpp",
+     "if (SameShapefile(t.txtQuelldatei, t.txtZielDatei)) throw ShapeFailure(kMsgIdentical);",
+     "",
+     "the driver does not refuse a target naming the source"),
+    # ------------------------------------------------------------ properties
+    ("par-group-not-cleared", "paramfiles/properties.cpp",
+     "for (const FlagField f : def.group) settings.*f = false;", "",
+     "a True option button leaves the others of its group set"),
+    ("par-quote-not-doubled", "paramfiles/properties.cpp",
+     "if (c == '\"') out += '\"';", "",
+     "quotes inside a text not doubled when saving"),
+    ("par-check-state-bound", "paramfiles/properties.cpp",
+     "value < 0 || value > kMaxCheckState)", "value < 0 || value > kMaxCheckState + 1)",
+     "a check-box state of 3 accepted"),
+    ("par-short-file-number", "paramfiles/properties.cpp",
+     "throw PropertiesError(errnum::kPastEndOfFile, lineNo,",
+     "throw PropertiesError(errnum::kIoError, lineNo,",
+     "a short file reported with the wrong number"),
+    ("par-line-mapping", "paramfiles/properties.cpp",
+     'flag("optInBL", &Settings::optInBL, kInputGroup);',
+     'flag("optInBL", &Settings::optINetrs, kInputGroup);',
+     "line 7 stored into the wrong setting"),
+    ("par-encoding-by-last-line", "paramfiles/properties.cpp",
+     "utf8 = utf8 && IsValidUtf8(l);", "utf8 = IsValidUtf8(l);",
+     "the encoding decided by the last line only"),
+    ("par-save-check-skipped", "paramfiles/properties.cpp",
+     "if (v.size() != 1 || v[0] < '0' || v[0] > '0' + kMaxCheckState) {",
+     "if (v.size() != 1) {",
+     "a check-box state that cannot be read back saved"),
+    ("par-failed-line-assigned", "paramfiles/properties.cpp",
+     "if (r.number == 0) settings.*def.text = std::move(value);",
+     "settings.*def.text = std::move(value);",
+     "a text line that fails is assigned anyway"),
+    ("par-bom-kept", "paramfiles/properties.cpp",
+     "lines.front().erase(0, kUtf8Bom.size());", "",
+     "a byte order mark makes line 1 unreadable"),
+    ("set-doubled-quote", "paramfiles/paramsets.cpp",
+     "if (pos_ < line_.size() && line_[pos_] == '\"') {",
+     "if (pos_ < line_.size() && line_[pos_] == '\"' && pos_ == 0) {",
+     "a doubled quote ends the text"),
+    ("set-number-ends-at-comma", "paramfiles/paramsets.cpp",
+     "while (end < line_.size() && line_[end] != ',' && !IsBlank(line_[end])) ++end;",
+     "while (end < line_.size() && !IsBlank(line_[end])) ++end;",
+     "a number does not end at a comma"),
+    ("set-number-check-skipped", "paramfiles/paramsets.cpp",
+     "if (token.empty() || TryParseNumber(token, value) != 0) return false;",
+     "if (token.empty()) return false;",
+     "a value that is no number read as 0"),
+    ("set-name-into-wrong-set", "paramfiles/paramsets.cpp",
+     "(set == 2 ? settings.txtsevenParSys2 : settings.txtsevenParSys) = par.name;",
+     "(set == 1 ? settings.txtsevenParSys2 : settings.txtsevenParSys) = par.name;",
+     "the name of a parameter set goes to the other set"),
+    ("set-ellipsoid-group", "paramfiles/paramsets.cpp",
+     "settings.txtEll2e = FormatNumber(ell.e, decimalSign);",
+     "settings.txtEll1e = FormatNumber(ell.e, decimalSign);",
+     "the eccentricity of ellipsoid 2 goes to ellipsoid 1"),
+    ("enc-windows1252-range", "paramfiles/encoding.cpp",
+     "} else if (c < 0xA0) {", "} else if (c < 0x9F) {",
+     "the last byte of the Windows-1252 table converted as Latin-1"),
+    # ------------------------------------------------------------ job start
+    ("job-axis-bound", "job/job_start.cpp",
+     "a > kMinSemiMajorAxis && a < kMaxSemiMajorAxis",
+     "a >= kMinSemiMajorAxis && a < kMaxSemiMajorAxis",
+     "the lower bound of the semi-major axis allowed"),
+    ("job-ellipsoid2-check-skipped", "job/job_start.cpp",
+     "if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) {", "if (t.txtEll2a.empty()) {",
+     "ellipsoid 2 not checked"),
+    ("job-meridian-coeffs-ellipsoid1", "job/job_start.cpp",
+     "geotra::MeridianArcCoeffs(ParseNumber(t.txtEll2a), ParseNumber(t.txtEll2e));",
+     "geotra::MeridianArcCoeffs(ParseNumber(t.txtEll1a), ParseNumber(t.txtEll1e));",
+     "meridian-arc coefficients of the input ellipsoid"),
+    ("job-shapefile-identity", "job/job_start.cpp",
+     "if (t.optSHP) return SameShapefile(t.txtQuelldatei, t.txtZielDatei);", "",
+     "two names of one shapefile not refused by the job start"),
+    ("job-no-touch", "job/job_start.cpp",
+     "  session.Touch();\n", "",
+     "a new job keeps the settings converted for the last one"),
+    ("job-log-replaced", "job/job_start.cpp",
+     'session.AppendLog("vergangene Zeit in s "', 'session.SetLog("vergangene Zeit in s "',
+     "the elapsed time replaces the log"),
+    ("job-last-field-unchecked", "job/job_start.cpp",
+     "&t.txtP2_6,  &t.txtP2_7};", "&t.txtP2_6};",
+     "the last parameter not checked"),
+    ("job-translation-check", "job/job_start.cpp",
+     "{&t.txtDX, &t.txtDY, &t.txtDH}", "{&t.txtDX, &t.txtDY}",
+     "the height shift not checked"),
+    # ------------------------------------------------------------ batch tool
+    ("cli-output-names", "cli/main.cpp",
+     "&t.optOutGKallgemein, &t.optOUTetrs,", "&t.optOUTetrs, &t.optOutGKallgemein,",
+     "--out GK-general and UTM swapped"),
+    ("cli-input-names", "cli/main.cpp",
+     "&t.optInKrovak, &t.optInBL};", "&t.optInBL, &t.optInKrovak};",
+     "--in Krovak and Ell swapped"),
+    ("cli-type-upper-case", "cli/main.cpp",
+     "std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });",
+     "",
+     "an upper-case .SHP not taken as a shapefile"),
+    ("cli-exit-status", "cli/main.cpp",
+     "return outcome == JobOutcome::kDone ? kExitOk : kExitJobStopped;", "return kExitOk;",
+     "a stopped job exits with 0"),
+    ("cli-translation-mode", "cli/main.cpp",
+     "      t.optSevPar = false;\n", "",
+     "--translation leaves the seven-parameter mode on"),
+    ("cli-ellipsoid-group", "cli/main.cpp",
+     'a == "--ell1" ? 1 : 2', 'a == "--ell2" ? 1 : 2',
+     "--ell1 and --ell2 swapped"),
+]
+
+
+def run(cmd, cwd=None, env=None, timeout=None, quiet=True):
+    return subprocess.run(cmd, cwd=cwd, env=env, timeout=timeout, text=True,
+                          stdout=subprocess.PIPE if quiet else None,
+                          stderr=subprocess.STDOUT if quiet else None)
+
+
+def prepare_tree(repo, rev, work):
+    """Unpacks `rev` into work/src once; returns (src, build, sha)."""
+    sha = run(["git", "-C", repo, "rev-parse", "--verify", rev + "^{commit}"]).stdout.strip()
+    if not re.fullmatch(r"[0-9a-f]{40}", sha):
+        sys.exit(f"inject_faults: unknown revision {rev}")
+    base = os.path.join(work, sha[:12])
+    src, build = os.path.join(base, "src"), os.path.join(base, "build")
+    if not os.path.exists(os.path.join(base, ".unpacked")):
+        shutil.rmtree(src, ignore_errors=True)
+        os.makedirs(src)
+        archive = subprocess.Popen(["git", "-C", repo, "archive", sha], stdout=subprocess.PIPE)
+        subprocess.run(["tar", "-x", "-C", src], stdin=archive.stdout, check=True)
+        if archive.wait() != 0:
+            sys.exit("inject_faults: git archive failed")
+        open(os.path.join(base, ".unpacked"), "w").close()
+    return src, build, sha
+
+
+def build_env(work):
+    env = dict(os.environ)
+    env["CMAKE_CXX_COMPILER_LAUNCHER"] = "ccache"
+    env["CCACHE_BASEDIR"] = work
+    env["CCACHE_NOHASHDIR"] = "1"
+    return env
+
+
+def build(src, build_dir, env, jobs):
+    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
+        r = run(["cmake", "-S", src, "-B", build_dir, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                 "-DPELMO_BUILD_UI=OFF"], env=env)
+        if r.returncode != 0:
+            return False, r.stdout
+    r = run(["cmake", "--build", build_dir, "-j", str(jobs), "--target", "pelmo-cli",
+             "pelmo_engine_tests"], env=env)
+    return r.returncode == 0, r.stdout
+
+
+def run_tests(build_dir, timeout):
+    """Runs the engine tests; returns (passed, failing test names, timed out)."""
+    env = dict(os.environ, LC_ALL="C")
+    try:
+        r = run([os.path.join(build_dir, "pelmo_engine_tests"), "--gtest_brief=1"],
+                cwd=build_dir, env=env, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return False, [], True
+    failed = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)", r.stdout, re.M)))
+    if r.returncode != 0 and not failed:
+        failed = [f"(exit {r.returncode})"]
+    return r.returncode == 0, failed, False
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        prog="tools/inject_faults.sh",
+        description="Injects each fault of the list alone into a scratch copy of REV and "
+                    "reports which the engine tests catch.")
+    parser.add_argument("rev", nargs="?", default="HEAD",
+                        help="git revision whose code and tests are used (default HEAD)")
+    parser.add_argument("--only", help="comma-separated fault names (or name prefixes)")
+    parser.add_argument("--list", action="store_true", help="list the faults and exit")
+    parser.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
+                                                       "pelmo-faults"),
+                        help="scratch folder (kept between runs; default $TMPDIR/pelmo-faults)")
+    parser.add_argument("--jobs", type=int, default=2, help="build jobs (default 2)")
+    parser.add_argument("--timeout", type=int, default=300,
+                        help="seconds a test run may take before it counts as caught")
+    parser.add_argument("--output", help="also write the results (tab-separated) to this file")
+    args = parser.parse_args()
+
+    faults = FAULTS
+    if args.only:
+        wanted = args.only.split(",")
+        faults = [f for f in FAULTS if any(f[0].startswith(w) for w in wanted)]
+    if args.list:
+        for name, path, _, _, what in faults:
+            print(f"{name:34} {path:30} {what}")
+        return 0
+
+    repo = run(["git", "rev-parse", "--show-toplevel"]).stdout.strip()
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    src, build_dir, sha = prepare_tree(repo, args.rev, work)
+    env = build_env(work)
+    print(f"revision {args.rev} ({sha[:12]}), tree {src}", flush=True)
+
+    ok, log = build(src, build_dir, env, args.jobs)
+    if not ok:
+        print(log)
+        sys.exit("inject_faults: the unchanged tree does not build")
+    passed, failed, _ = run_tests(build_dir, args.timeout)
+    if not passed:
+        sys.exit("inject_faults: the engine tests fail without a fault: " + ", ".join(failed))
+
+    results = []
+    start = time.time()
+    for name, path, old, new, what in faults:
+        file = os.path.join(src, path)
+        original = open(file, encoding="utf-8").read() if os.path.exists(file) else None
+        count = original.count(old) if original is not None else 0
+        if count != 1:
+            result, detail = "n/a", ("text not found" if count == 0 else f"text found {count} times")
+        else:
+            try:
+                with open(file, "w", encoding="utf-8") as f:
+                    f.write(original.replace(old, new))
+                ok, _ = build(src, build_dir, env, args.jobs)
+                if not ok:
+                    result, detail = "n/a", "does not build"
+                else:
+                    passed, failed, timedOut = run_tests(build_dir, args.timeout)
+                    if timedOut:
+                        result, detail = "caught", f"no end within {args.timeout} s"
+                    elif passed:
+                        result, detail = "missed", ""
+                    else:
+                        result, detail = "caught", f"{len(failed)} failing: " + " ".join(failed)
+            finally:
+                with open(file, "w", encoding="utf-8") as f:
+                    f.write(original)
+        results.append((name, path, result, detail, what))
+        print(f"{result:7} {name:34} {detail[:110]}", flush=True)
+
+    build(src, build_dir, env, args.jobs)  # leave the scratch build unfaulted
+    counts = {k: sum(1 for r in results if r[2] == k) for k in ("caught", "missed", "n/a")}
+    print(f"\n{len(results)} faults against {args.rev} ({sha[:12]}): {counts['caught']} caught, "
+          f"{counts['missed']} missed, {counts['n/a']} not applicable "
+          f"({time.time() - start:.0f} s)")
+    for name, _, result, detail, what in results:
+        if result == "missed":
+            print(f"  missed: {name}: {what}")
+    if args.output:
+        with open(args.output, "w", encoding="utf-8") as f:
+            f.write(f"# {args.rev} {sha}\n")
+            for r in results:
+                f.write("\t".join(r) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
