@@ -64,17 +64,16 @@ lint: build
 	@echo "lint: no findings"
 
 # Fuzzing with libFuzzer (clang, address and undefined-behaviour sanitizers)
-# in build-fuzz/: every target runs FUZZ_SECONDS from its seeds, the kept
-# corpus of tests/fuzz-corpus/ and what earlier runs found. Findings land in
-# build-fuzz/findings/<target>/; `make test` replays tests/fuzz-corpus/.
+# in build-fuzz/: every target runs FUZZ_SECONDS from the kept corpus of
+# tests/fuzz-corpus/ (seeds included) and what earlier runs found. Findings
+# land in build-fuzz/findings/<target>/; `make test` replays tests/fuzz-corpus/.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= numtext properties paramsets shapefile geodesy
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
 	  -DPELMO_FUZZ=ON -DPELMO_BUILD_UI=OFF -DPELMO_BUILD_TESTS=OFF
-	cmake --build build-fuzz -j$(JOBS) --target fuzz_seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
-	rm -rf build-fuzz/seeds && ./build-fuzz/fuzz_seeds build-fuzz/seeds
+	cmake --build build-fuzz -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@found=""; for t in $(FUZZ_TARGETS); do \
 	  rm -rf build-fuzz/findings/$$t; \
 	  mkdir -p build-fuzz/corpus/$$t build-fuzz/findings/$$t tests/fuzz-corpus/$$t; \
@@ -83,7 +82,7 @@ fuzz: deps
 	  TMPDIR=$$(if [ -d /dev/shm ]; then echo /dev/shm; else echo $${TMPDIR:-/tmp}; fi) \
 	  ./build-fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	    -max_len=8192 -print_final_stats=1 -artifact_prefix=build-fuzz/findings/$$t/ \
-	    build-fuzz/corpus/$$t tests/fuzz-corpus/$$t build-fuzz/seeds/$$t \
+	    build-fuzz/corpus/$$t tests/fuzz-corpus/$$t \
 	    > build-fuzz/fuzz_$$t.log 2>&1 || true; \
 	  grep -E '^(Done|stat::average_exec_per_sec|SUMMARY)' build-fuzz/fuzz_$$t.log || true; \
 	  if ! grep -q '^Done ' build-fuzz/fuzz_$$t.log; then \

@@ -133,10 +133,9 @@ FAULTS = [
      "session.frontEnd().ProcessEvents();", "",
      "no event pass after a point (no cancel, no progress)"),
     # ------------------------------------------------------------ numbers, files
-    ("num-exponent-digits", "core/numtext.cpp",
-     "if (expDigits == 0) return errnum::kTypeMismatch;",
-     "if (expDigits == 0 && j == 0) return errnum::kTypeMismatch;",
-     "an exponent without digits accepted"),
+    ("num-decimal-comma", "core/numtext.cpp",
+     "buf[sepPos - mantissaStart] = '.';", "buf[sepPos - mantissaStart] = ',';",
+     "a decimal comma not read"),
     ("num-overflow-number", "core/numtext.cpp",
      "if (magnitude > 0) return errnum::kOverflow;",
      "if (magnitude > 0) return errnum::kTypeMismatch;",

@@ -1,272 +1,334 @@
-// The shapefile driver on sound input: Point, PolyLine and Polygon files
-// written by shapelib are transformed, read back with shapelib and checked
-// point by point against an independent TransformPoint; the datum case
-// against PROJ; boxes, index, attribute table, log and progress.
+// The shapefile driver on files written by shapelib: sound files read back
+// and checked byte by byte against an independent TransformPoint, the datum
+// case against PROJ; damaged, missing and unusable files, the overwrite
+// questions, Cancel, and every file operation refused in turn.
 #include <gtest/gtest.h>
-#include <proj.h>
-#include <shapefil.h>
 
 #include <climits>
-#include <cstring>
-#include <string>
-#include <vector>
 
-#include "core/fileio.hpp"
 #include "formats/drivers.hpp"
-#include "shp_fixtures.hpp"
+#include "job/job_start.hpp"
+#include "support.hpp"
 
 namespace pelmo::test {
 namespace {
 
-using ShapefileTransform = ShapefileFixture;
-using ShapefileProgress = ShapefileFixture;
+namespace fs = std::filesystem;
+using Shapefile = ShapefileTest;
 
-// Each type with null records and records without vertices; the point file
-// named by its .dbf into a target named by ".SHX" (any extension names the
-// shapefile).
-TEST_F(ShapefileTransform, PointPolyLineAndPolygonFiles) {
+std::string Log(int type, std::size_t bytes, std::size_t records) {
+  return "shapetyp " + std::to_string(type) + "\r\nDateilänge in byte " + std::to_string(bytes) + "\r\nRecordAanzahl : " +
+         std::to_string(records) + "\r\n";
+}
+
+/// Rewrites record 1 as a larger ring: shapelib moves it to the end of the
+/// file and leaves its old bytes to no record.
+void RewriteFirstRecord(const std::string& stem) {
+  std::vector<double> xs, ys;
+  for (const auto& [x, y] : Ring(100, 100, 5000, 5000, 40)) xs.push_back(x), ys.push_back(y);
+  SHPHandle h = SHPOpen(stem.c_str(), "rb+");
+  SHPObject* o = SHPCreateSimpleObject(SHPT_POLYGON, static_cast<int>(xs.size()), xs.data(), ys.data(), nullptr);
+  EXPECT_EQ(SHPWriteObject(h, 0, o), 0);
+  SHPDestroyObject(o);
+  SHPClose(h);
+}
+
+// Each type with null records and records without vertices (one with a box
+// of its own); a record with bytes behind its points; a record moved to the
+// end and one larger than every buffer; Krovak output, whose boxes are not
+// the corners' boxes; Krovak input, where 0, 0 cannot be transformed, with
+// zero boxes; no records; a datum change, also against PROJ.
+TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
+  const double box[4] = {kE0 + 10, kN0 - 20, kE0 + 30, kN0 + 40};
+  std::vector<TestShape> large = PolygonShapes(), tailed = PolyLineShapes();
+  large.push_back({SHPT_POLYGON, {Ring(0, 0, 20000, 15000, 150000)}});
+  tailed.push_back({SHPT_ARC, {{{kE0, kN0}, {kE0 + 10, kN0 + 20}}}});
+  const auto toKrovak = [](Session& s) {
+    UseBesselOnBothSides(s);
+    s.settings.optInKrovak = s.settings.optOutGK = false, s.settings.optInGK = s.settings.optOutKrovak = true;
+  };
   const struct {
-    const char* name;
     int type;
     std::vector<TestShape> shapes;
-    int withoutVertices;  // record (1-based) given a box of its own, or 0
-    const char *srcExt, *dstExt;
+    std::function<void()> prepare = {};  // after shapelib wrote the source
+    std::function<void(Session&)> setup = {};
+    const char *srcExt = ".shp", *dstExt = ".shp";
   } cases[] = {
-      {"Polygon", SHPT_POLYGON, PolygonShapes(), 2, ".shp", ".shp"},
-      {"PolyLine", SHPT_ARC, PolyLineShapes(), 4, ".shp", ".shp"},
-      {"Point", SHPT_POINT, PointShapes(), 0, ".dbf", ".SHX"},
+      {SHPT_POLYGON, PolygonShapes(), [&] { Edit([&](Files& f) { std::memcpy(&f.shp[Record(f, 2) + 12], box, 32); }); }},
+      {SHPT_ARC, tailed, [&] {
+         Edit([](Files& f) {  // 16 words behind the last record's points
+           f.shp += "Zusatzdaten hinter den Punkten!!";
+           PutBigEndian(f.shp, Record(f, 5) + 4, BigEndianAt(f.shp, Record(f, 5) + 4) + 16);
+           PutBigEndian(f.shx, 136, BigEndianAt(f.shx, 136) + 16);
+           PutBigEndian(f.shp, 24, static_cast<std::int32_t>(f.shp.size() / 2));
+         });
+       }},
+      {SHPT_POINT, PointShapes(), {}, {}, ".dbf", ".SHX"},  // any of the three names names the shapefile
+      {SHPT_POLYGON, large, [&] { RewriteFirstRecord(srcStem); }},
+      {SHPT_POLYGON, {{SHPT_POLYGON, {Ring(0, 0, 3e4, 3e4, 4)}}, {SHPT_POLYGON, {Ring(0, 0, 1e4, 3e3, 16)}}}, {}, toKrovak},
+      {SHPT_POLYGON, {{SHPT_POLYGON, {Ring(-7e5 - kE0, -1.05e6 - kN0, 5e3, 3e3, 10)}}, {SHPT_POLYGON, {}}, {SHPT_NULL, {}}},
+       {}, UseBesselOnBothSides},
+      {SHPT_POLYGON, {}, {}, UseBesselOnBothSides},
+      {SHPT_POLYGON, {}, [&] { Edit([&](Files& f) { std::memcpy(&f.shp[36], box, 32), std::memcpy(&f.shx[36], box, 32); }); }},
+      {SHPT_POLYGON, PolygonShapes(), {}, UseGkToUtmDhdn},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    RemoveTargets();
     WriteShapefile(srcStem, c.type, c.shapes);
-    Files before = Take(srcStem);
-    if (c.withoutVertices > 0) {
-      const double box[4] = {kCentreE + 10, kCentreN - 20, kCentreE + 30, kCentreN + 40};
-      std::memcpy(before.shp.data() + Record(before, c.withoutVertices) + 12, box, sizeof box);
-      WriteSource(before);
-    }
-    fe = ShapeFrontEnd();
+    if (c.prepare) c.prepare();
+    const Files before = Take(srcStem);
     session.settings.txtDateien = "alter Inhalt";
-    session.settings.txtQuelldatei = srcStem + c.srcExt;
-    session.settings.txtZielDatei = dstStem + c.dstExt;
+    session.settings.txtQuelldatei = srcStem + c.srcExt, session.settings.txtZielDatei = dstStem + c.dstExt;
+    if (c.setup) c.setup(session), session.Touch();
+    iohook::Arm(LONG_MAX);
     EXPECT_TRUE(TransformShapeFile(session));
-
-    EXPECT_TRUE(fe.messages.empty());
-    EXPECT_TRUE(fe.questions.empty());
-    EXPECT_EQ(session.settings.txtDateien, ExpectedLog(c.type, before.shp.size(), c.shapes.size()));
-    EXPECT_EQ(fe.log, session.settings.txtDateien);
-    EXPECT_EQ(fe.progressOpened, 1);
-    EXPECT_EQ(fe.progressClosed, 1);
+    EXPECT_LT(iohook::Count(), 60) << "the driver reads and writes in blocks";
+    iohook::Disarm();
+    EXPECT_TRUE(fe.messages.empty() && fe.questions.empty()) << fe.OnlyMessage();
+    EXPECT_EQ(session.settings.txtDateien, Log(c.type, before.shp.size(), c.shapes.size()));
+    EXPECT_EQ(fe.progressOpened + fe.progressClosed, 2);
+    EXPECT_EQ(fe.percent, c.shapes.empty() ? "" : "100");
     ExpectTransformed(srcStem, dstStem, session);
     EXPECT_TRUE(Take(srcStem) == before) << "source changed";
-    // One event pass per point; the null record is not a point.
-    if (c.type == SHPT_POINT) {
-      EXPECT_EQ(fe.eventPasses, 5);
-    }
-    for (const char* ext : {".shp", ".shx", ".dbf"}) std::filesystem::remove(dstStem + ext);
   }
-}
-
-// GK-Germ on Bessel into UTM zone 33 on GRS80 with the DHDN parameters:
-// the driver's output against the same chain in PROJ (they agree to 0.1 mm).
-TEST_F(ShapefileTransform, DhdnGaussKruegerToUtmAgreesWithProj) {
-  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  UseGkToUtmDhdn(session);
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  ExpectTransformed(srcStem, dstStem, session);
-
-  PJ_CONTEXT* ctx = proj_context_create();
-  PJ* pj = proj_create(
-      ctx,
-      "+proj=pipeline "
-      "+step +inv +proj=tmerc +lat_0=0 +lon_0=15 +k=1 +x_0=5500000 +y_0=0 +ellps=bessel "
-      "+step +proj=cart +ellps=bessel "
-      "+step +proj=helmert +x=598.1 +y=73.7 +z=418.2 +rx=-0.202 +ry=-0.045 +rz=2.455 +s=6.7 "
-      "+convention=coordinate_frame +exact "
-      "+step +inv +proj=cart +ellps=GRS80 "
-      "+step +proj=utm +zone=33 +ellps=GRS80");
-  ASSERT_NE(pj, nullptr);
-  const ReadFile src = ReadShapefile(srcStem);
-  const ReadFile dst = ReadShapefile(dstStem);
-  ASSERT_TRUE(dst.ok);
-  int compared = 0;
+  const ReadFile src(srcStem), dst(dstStem);  // the datum change of the last case against PROJ
   for (std::size_t i = 0; i < src.shapes.size(); ++i) {
-    for (std::size_t k = 0; k < src.shapes[i].x.size(); k += 3) {
-      PJ_COORD c = proj_coord(src.shapes[i].x[k], src.shapes[i].y[k], 0, 0);
-      c = proj_trans(pj, PJ_FWD, c);
-      // Our UTM easting carries the zone number in its millions.
-      EXPECT_NEAR(dst.shapes[i].x[k], 33000000 + c.enu.e, 0.001) << i << "/" << k;
-      EXPECT_NEAR(dst.shapes[i].y[k], c.enu.n, 0.001) << i << "/" << k;
-      ++compared;
+    for (std::size_t k = 0; k < src.shapes[i].v.size(); k += 3) {
+      const auto q = ProjTrans(kDhdnToUtm33, src.shapes[i].v[k].first, src.shapes[i].v[k].second);
+      EXPECT_LT(std::hypot(dst.shapes[i].v[k].first - 33e6 - q[0], dst.shapes[i].v[k].second - q[1]), 1e-3);
     }
   }
-  EXPECT_GT(compared, 5);
-  proj_destroy(pj);
-  proj_context_destroy(ctx);
 }
 
-// Krovak output is rotated against the Gauss-Krueger grid and negated: boxes
-// made from the two transformed corners would not enclose the shapes.
-TEST_F(ShapefileTransform, KrovakBoxesEncloseTheirShapes) {
-  // Two rhombi and a flat ellipse.
-  const std::vector<TestShape> shapes = {
-      {SHPT_POLYGON, {Ring(kCentreE, kCentreN, 30000, 30000, 4)}},
-      {SHPT_POLYGON, {Ring(kCentreE - 10000, kCentreN, 50000, 40000, 4)}},
-      {SHPT_POLYGON, {Ring(kCentreE + 20000, kCentreN - 20000, 10000, 3000, 16)}},
+// Damaged, missing and unusable files: one message (title Pelmo) naming the
+// file and what is wrong; the source unchanged, no target left behind.
+TEST_F(Shapefile, RefusedWithOneMessage) {
+  const std::string shp = "Die Datei " + srcStem + ".shp\r\n", shx = "Die Datei " + srcStem + ".shx\r\n";
+  const std::string broken = shp + "ist beschädigt: ";
+  const auto R = [&](const Files& f, int i) {
+    return broken + "Record " + std::to_string(i) + " (Byte " + std::to_string(Record(f, i)) + "): ";
   };
-  WriteShapefile(srcStem, SHPT_POLYGON, shapes);
-  UseGkToKrovak(session);
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  ExpectTransformed(srcStem, dstStem, session);
-
-  const ReadFile src = ReadShapefile(srcStem);
-  const ReadFile dst = ReadShapefile(dstStem);
-  ASSERT_TRUE(dst.ok);
-  Oracle oracle(session);
-  int cornerBoxesMissingAVertex = 0;
-  for (std::size_t i = 0; i < dst.shapes.size(); ++i) {
-    const ReadShape& d = dst.shapes[i];
-    EXPECT_LT(d.xmin, d.xmax);
-    EXPECT_LT(d.ymin, d.ymax);
-    EXPECT_LT(d.xmax, 0);  // Krovak output: both values negative
-    EXPECT_LT(d.ymax, 0);
-    // The corner construction would have missed part of this shape.
-    const Vertex lo = oracle(src.shapes[i].xmin, src.shapes[i].ymin);
-    const Vertex hi = oracle(src.shapes[i].xmax, src.shapes[i].ymax);
-    for (std::size_t k = 0; k < d.x.size(); ++k) {
-      if (d.x[k] < lo.first || d.x[k] > hi.first || d.y[k] < lo.second || d.y[k] > hi.second) {
-        ++cornerBoxesMissingAVertex;
-        break;
-      }
+  const auto N = [](std::size_t n) { return std::to_string(n); };
+  std::string message;
+  const std::pair<int, std::function<std::string(Files&)>> cases[] = {
+      {SHPT_POLYGON, [&](Files& f) { f.shp.resize(24); return broken + "sie ist mit 24 Byte kürzer als der Dateikopf (100 Byte)"; }},
+      {SHPT_POLYGON, [&](Files& f) {
+         f.shp.pop_back();
+         return broken + "die Dateilänge im Dateikopf (" + N(f.shp.size() + 1) + " Byte) ist größer als die Datei (" +
+                N(f.shp.size()) + " Byte)"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 24, 10);
+         return shx + "ist beschädigt: die Dateilänge im Dateikopf (20 Byte) ist kleiner als der Dateikopf (100 Byte)"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, 24, 0x40000000);
+         return shp + "ist laut Dateikopf 2147483648 Byte lang: Dateien ab 2 GiB werden nicht unterstützt"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 24, 56);
+         return shx + "ist beschädigt: die Dateilänge im Dateikopf (112 Byte) ergibt keine ganze Zahl von Indexeinträgen"; }},
+      {SHPT_POINT, [&](Files& f) {
+         f.shx += f.shx.substr(f.shx.size() - 8);
+         PutBigEndian(f.shx, f.shx.size() - 8, static_cast<std::int32_t>(f.shp.size() / 2));
+         PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2));
+         return shx + "ist beschädigt: Record 7 liegt laut Index bei Byte " + N(f.shp.size()) + ", außerhalb der Datei " + srcStem +
+                ".shp (" + N(f.shp.size()) + " Byte)"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 108, 49);
+         return shx + "ist beschädigt: Record 2 liegt laut Index bei Byte 98, im Dateikopf der Datei " + srcStem + ".shp"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 116, -5);
+         return shx + "ist beschädigt: der Indexeintrag von Record 3 enthält die ungültige Position -5"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 124, 0x40000000);
+         return shx + "verweist mit Record 4 auf Byte 2147483648: Dateien ab 2 GiB werden nicht unterstützt"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 100000);
+         return R(f, 4) + "der Record ist laut Recordkopf 200008 Byte lang und reicht über das Dateiende (" + N(f.shp.size()) +
+                " Byte) hinaus"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, Record(f, 2) + 4, 0);
+         return R(f, 2) + "der Record ist mit 8 Byte zu kurz für einen Shapetyp"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 10);
+         return R(f, 4) + "der Record ist mit 28 Byte zu kurz für eine Linie oder Fläche (mindestens 52 Byte)"; }},
+      {SHPT_POINT, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 2);
+         return R(f, 4) + "der Record ist mit 12 Byte zu kurz für einen Punkt (28 Byte)"; }},
+      {SHPT_ARC, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 1) + 48, -7);
+         return R(f, 1) + "negative Anzahl: NumParts 3, NumPoints -7"; }},
+      {SHPT_ARC, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 3) + 48, INT_MAX);
+         return R(f, 3) + "NumParts 1 und NumPoints 2147483647 passen nicht in den Record (" +
+                N(8 + 2 * BigEndianAt(f.shp, Record(f, 3) + 4)) + " Byte)"; }},
+      {SHPT_POLYGON, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 56, 19);
+         return R(f, 4) + "Teil 2 beginnt bei Punkt 19, der Record hat aber 19 Punkte"; }},
+      {SHPT_POINT, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 2) + 8, SHPT_ARC);
+         return R(f, 2) + "der Record hat den Shapetyp 3, die Datei den Shapetyp 1"; }},
+      {SHPT_POINT, [&](Files&) { fs::remove(srcStem + ".dbf"), fs::create_directory(srcStem + ".dbf");
+         return "Die Datei " + srcStem + ".dbf\r\nist keine Datei, sondern ein Ordner"; }},
+      {SHPT_POINT, [&](Files&) { fs::create_directory(dstStem + ".dbf");  // never asked about, kept
+         return "Die Datei " + dstStem + ".dbf\r\nist keine Datei, sondern ein Ordner"; }},
+      {SHPT_POINT, [&](Files&) { fs::create_directory(dstStem + ".shx"), fe.answers = {true};
+         return "Die Datei " + dstStem + ".shx\r\nkann nicht zum Schreiben geöffnet werden: Zugriff verweigert"; }},
+      {SHPT_POINT, [&](Files&) { session.settings.txtZielDatei = dir.File("nirgends/ziel.shp");
+         return "Die Datei " + dir.File("nirgends/ziel.shp") + "\r\nkann nicht angelegt werden: Pfad nicht gefunden"; }},
+      {SHPT_POLYGON, [&](Files&) { fs::create_symlink("/dev/full", dstStem + ".shp"), fe.answers = {true};
+         return "Die Datei " + dstStem + ".shp\r\nkann nicht geschrieben werden: Datenträger voll"; }},
+      {SHPT_POLYGON, [&](Files&) {
+         fs::create_directory(dir.File("aus"));
+         session.settings.txtZielDatei = dir.File("aus/ziel.shp");
+         fe.onEvents = [&](long pass) { if (pass == 3) fs::remove_all(dir.File("aus")); };
+         return "Die Datei " + dir.File("aus/ziel.shp") + "\r\nwurde während der Transformation gelöscht"; }},
+      {SHPT_POLYGON, [&](Files&) { UseGkToUtmDhdn(session), session.OptionValues[opt::kGKBM] = "fünf", session.Touch();
+         return shp + "Record 1, Punkt 1 kann nicht transformiert werden: Typen unverträglich"; }},
+      {SHPT_POINT, [&](Files&) { session.settings.txtQuelldatei = "a.ü";
+         return "Der Name der Quelldatei \"a.ü\"\r\nist zu kurz: erwartet wird der Name einer Shapedatei mit der Endung shp, shx "
+                "oder dbf"; }},
+      {SHPT_POINT, [&](Files&) { session.settings.txtZielDatei = srcStem + ".dbf"; return std::string(kMsgIdentical); }},
+  };
+  for (const auto& [type, damage] : cases) {
+    SetUp();
+    WriteShapefile(srcStem, type, type == SHPT_POINT ? PointShapes() : type == SHPT_ARC ? PolyLineShapes() : PolygonShapes());
+    Edit([&](Files& f) { message = damage(f); });
+    SCOPED_TRACE(message);
+    const Files source = Take(srcStem);
+    std::vector<std::string> folders;
+    for (const std::string& path : {srcStem + ".dbf", dstStem + ".shx", dstStem + ".dbf"}) {
+      if (fs::is_directory(path)) folders.push_back(path);
     }
+    EXPECT_FALSE(TransformShapeFile(session));
+    ASSERT_EQ(fe.messages.size(), 1u);
+    EXPECT_EQ(fe.messages[0].text + "|" + fe.messages[0].title, message + "|Pelmo");
+    EXPECT_TRUE(Take(srcStem) == source) << "source changed";
+    EXPECT_EQ(fe.progressClosed, 1);
+    for (const std::string& folder : folders) {
+      EXPECT_TRUE(fs::is_directory(folder));
+      fs::remove(folder);
+    }
+    EXPECT_TRUE(TargetsGone());
   }
-  EXPECT_EQ(cornerBoxesMissingAVertex, 3) << "the shapes do not test the boxes";
-  EXPECT_LT(dst.min[0], dst.max[0]);
-  EXPECT_LT(dst.min[1], dst.max[1]);
-}
-
-// Krovak input (the program's start-up choice), where the chain cannot take
-// the point 0, 0: records without vertices and an empty file, whose boxes
-// shapelib writes as zeros, keep zero boxes instead of stopping the run.
-TEST_F(ShapefileTransform, KrovakInputWithZeroBoxes) {
-  const double e = -700000, n = -1050000;  // -Y, -X near Prague
-  WriteShapefile(srcStem, SHPT_POLYGON,
-                 {{SHPT_POLYGON, {Ring(e, n, 5000, 3000, 10)}},
-                  {SHPT_POLYGON, {}},
-                  {SHPT_NULL, {}},
-                  {SHPT_POLYGON, {Ring(e + 20000, n - 8000, 1000, 1000, 5)}}});
-  WriteShapefile(dir.File("leer"), SHPT_POLYGON, {});
-  UseKrovakToGk(session);
-  ASSERT_TRUE(TransformShapeFile(session));
-  ExpectTransformed(srcStem, dstStem, session);
-  const ReadFile dst = ReadShapefile(dstStem);
-  ASSERT_EQ(dst.shapes.size(), 4u);
-  EXPECT_EQ(dst.shapes[1].xmin, 0);
-  EXPECT_EQ(dst.shapes[1].ymax, 0);
-  EXPECT_GT(dst.shapes[0].xmin, 5400000);  // GK easting with meridian index 5
-
-  session.settings.txtQuelldatei = dir.File("leer.shp");
-  session.settings.txtZielDatei = dir.File("leer_gk.shp");
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  ExpectTransformed(dir.File("leer"), dir.File("leer_gk"), session);
-}
-
-// An index with no records: the header box is the transformed header
-// corners (in order), the index is copied, the .dbf too.
-TEST_F(ShapefileTransform, NoRecords) {
-  WriteShapefile(srcStem, SHPT_POLYGON, {});
-  Files f = Take(srcStem);
-  const double box[4] = {kCentreE - 1000, kCentreN - 2000, kCentreE + 3000, kCentreN + 4000};
-  std::memcpy(f.shp.data() + 36, box, sizeof box);
-  std::memcpy(f.shx.data() + 36, box, sizeof box);
-  WriteSource(f);
-  UseGkToKrovak(session);
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.messages.empty());
-  EXPECT_EQ(session.settings.txtDateien, ExpectedLog(5, 100, 0));
-  ExpectTransformed(srcStem, dstStem, session);
-  EXPECT_TRUE(fe.percents.empty());
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{2});
-  EXPECT_EQ(fe.eventPasses, 2);  // the two corners
-}
-
-// One record larger than every buffer of the driver, and a record that
-// shapelib moved to the end of the file when it was rewritten, leaving
-// bytes that no record owns: the driver reads and writes in blocks, not per
-// vertex.
-TEST_F(ShapefileTransform, LargeRecordAndRewrittenRecord) {
-  std::vector<TestShape> shapes = PolygonShapes();
-  shapes.push_back({SHPT_POLYGON, {Ring(kCentreE, kCentreN, 20000, 15000, 150000)}});
-  WriteShapefile(srcStem, SHPT_POLYGON, shapes);
-  RewriteFirstRecord(srcStem, Ring(kCentreE + 100, kCentreN + 100, 5000, 5000, 40));
-  const Files before = Take(srcStem);
-
-  iohook::Arm(LONG_MAX);
-  const bool ok = TransformShapeFile(session);
-  const long operations = iohook::Count();
-  iohook::Disarm();
-  ASSERT_TRUE(ok);
-  EXPECT_TRUE(fe.messages.empty());
-  ExpectTransformed(srcStem, dstStem, session);
-  EXPECT_TRUE(Take(srcStem) == before);
-  // About 2.5 MB of main file: a few dozen block reads and writes.
-  EXPECT_LT(operations, 60) << "file operations for " << before.shp.size() << " bytes";
-}
-
-// Option 9 drives the record bar and option 8 the vertex bar when it is 1
-// (its numeric value: "1,0" counts); 0 or 2 (a grey check box) leave them
-// still. The percentage text goes on either way. An option applied during a
-// run (the options dialog is modeless) takes effect from the next vertex.
-TEST_F(ShapefileProgress, BarsFollowOptionsEightAndNine) {
+  // A part starting at the last point passes. A shape type the driver does
+  // not transform is named (title of the application); a file of that type
+  // without records is copied.
+  SetUp();
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
-  session.OptionValues[opt::kStat1] = "0";
-  session.OptionValues[opt::kStat2] = "2";
-  session.Touch();
-  fe.onEvents = [&](long pass) {
-    if (pass == 3) {
-      session.OptionValues[opt::kStat1] = "1";
-      session.Touch();
+  Edit([](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 60, 18); });
+  EXPECT_TRUE(TransformShapeFile(session));
+  ExpectTransformed(srcStem, dstStem, session);
+  for (const std::size_t records : {2, 0}) {
+    SetUp();
+    RemoveTargets();
+    WriteShapefile(srcStem, SHPT_MULTIPOINT, std::vector<TestShape>(records, {SHPT_MULTIPOINT, {{{1, 2}, {3, 4}}}}));
+    EXPECT_EQ(TransformShapeFile(session), records == 0);
+    if (records == 0) {
+      ExpectTransformed(srcStem, dstStem, session);
+    } else {
+      ASSERT_EQ(fe.messages.size(), 1u);
+      EXPECT_EQ(fe.messages[0].text + "|" + fe.messages[0].title, "Shapetyp 8 wird nicht unterstützt|");
     }
-  };
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_TRUE(fe.Bar(ProgressBarId::kRecords, 'v').empty());
-  const std::vector<float> vertices = fe.Bar(ProgressBarId::kVertices, 'v');
-  ASSERT_FALSE(vertices.empty());
-  EXPECT_EQ(vertices.front(), 3);
-  EXPECT_EQ(fe.percents, (std::vector<std::string>{"25", "50", "75", "100"}));
-
-  fe = ShapeFrontEnd();
-  session.OptionValues[opt::kStat1] = "1";
-  session.OptionValues[opt::kStat2] = "1,0";
-  session.Touch();
-  session.settings.txtZielDatei = dir.File("ziel2.shp");
-  ASSERT_TRUE(TransformShapeFile(session));
-  EXPECT_EQ(fe.percents, (std::vector<std::string>{"25", "50", "75", "100"}));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'n'), std::vector<float>{1});
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{4});
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'v'), (std::vector<float>{1, 2, 3, 4}));
-  // Vertex bar: per poly record minimum 0 and maximum NumPoints - 1 (1 when
-  // there is at most one point), then one value per vertex. The null record
-  // has no vertex bar. Records 1 and 4 have 13 + 7 and 9 + 6 + 4 vertices.
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'n'), (std::vector<float>{0, 0, 0}));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'x'), (std::vector<float>{19, 1, 18}));
-  std::vector<float> values;
-  for (int k = 0; k < 20; ++k) values.push_back(static_cast<float>(k));
-  for (int k = 0; k < 19; ++k) values.push_back(static_cast<float>(k));
-  EXPECT_EQ(fe.Bar(ProgressBarId::kVertices, 'v'), values);
+  }
 }
 
-// Percentages are the integer part of i / count * 100, each value once.
-TEST_F(ShapefileProgress, PercentOfManyRecords) {
-  WriteShapefile(srcStem, SHPT_POINT, PointShapes(300));
+// Yes to every question replaces older, longer files entirely; No to any
+// keeps everything of them; a read-only table has a question of its own and
+// stays read-only.
+TEST_F(Shapefile, OverwriteQuestions) {
+  WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
+  RewriteFirstRecord(srcStem);  // bytes of no record must not show the old target
+  const std::tuple<std::deque<bool>, bool, std::vector<std::string>> cases[] = {
+      {{false}, false, {".shp"}}, {{false}, true, {".shx"}}, {{true, false}, false, {".shp", ".shx"}},
+      {{true, true, false}, false, {".shp", ".shx", ".dbf"}}, {{true, true, true}, false, {".shp", ".shx", ".dbf"}}};
+  for (const auto& [answers, mainMissing, asked] : cases) {
+    WriteShapefile(dstStem, SHPT_POINT, PointShapes(400));
+    const Files old = Take(dstStem);
+    if (mainMissing) fs::remove(dstStem + ".shp");
+    fe = RecordingFrontEnd();
+    fe.answers = answers;
+    const bool done = answers.size() == 3 && answers.back();
+    EXPECT_EQ(TransformShapeFile(session), done);
+    ASSERT_EQ(fe.questions.size(), asked.size());
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+      EXPECT_EQ(fe.questions[i].text + fe.questions[i].title,
+                "Die Datei " + dstStem + asked[i] + "\r\nexistiert bereits, \r\nsoll sie überschrieben werden?Problem");
+      EXPECT_EQ(fe.questions[i].icon, MsgIcon::kExclamation);
+    }
+    EXPECT_TRUE(fe.messages.empty());
+    if (done) {
+      ExpectTransformed(srcStem, dstStem, session);
+    } else {  // a main file created before the index question stays, empty
+      EXPECT_TRUE(mainMissing ? ReadBytes(dstStem + ".shp").empty() && ReadBytes(dstStem + ".shx") == old.shx : Take(dstStem) == old);
+    }
+  }
+  fs::permissions(srcStem + ".dbf", fs::perms::owner_read);
+  fe.answers = {true, true, true};
   ASSERT_TRUE(TransformShapeFile(session));
-  ASSERT_EQ(fe.percents.size(), 101u);
-  EXPECT_EQ(fe.percents.front(), "0");
-  EXPECT_EQ(fe.percents.back(), "100");
-  EXPECT_EQ(fe.Bar(ProgressBarId::kRecords, 'x'), std::vector<float>{300});
+  const Files done = Take(dstStem);
+  for (const bool yes : {false, true}) {
+    fe = RecordingFrontEnd();
+    fe.answers = {true, true, true, yes};
+    EXPECT_EQ(TransformShapeFile(session), yes);
+    ASSERT_EQ(fe.questions.size(), 4u);
+    EXPECT_EQ(fe.questions[3].text,
+              "Die Datei " + dstStem + ".dbf\r\n\r\nhat das Attribut Schreibgeschützt, \r\nsoll sie trotzdem überschrieben werden?");
+    EXPECT_TRUE(Take(dstStem) == done);
+    EXPECT_EQ(fs::status(dstStem + ".dbf").permissions() & fs::perms::owner_write, fs::perms::none);
+  }
+}
+
+// Cancel stops before the next vertex or record; the targets go (overwritten
+// and read-only ones too), the log lines and the source stay, no message.
+TEST_F(Shapefile, CancelDeletesTheTargets) {
+  const std::tuple<int, std::vector<TestShape>, long, bool> cases[] = {{SHPT_POLYGON, PolygonShapes(), 5, false},
+                                                                     {SHPT_POINT, PointShapes(200), 3, false},
+                                                                     {SHPT_POINT, PointShapes(6), 5, false},
+                                                                     {SHPT_POLYGON, PolygonShapes(), 20, true}};
+  for (const auto& [type, shapes, cancelAt, overwrite] : cases) {
+    WriteShapefile(srcStem, type, shapes);
+    const Files before = Take(srcStem);
+    fe = RecordingFrontEnd();
+    if (overwrite) {
+      WriteShapefile(dstStem, SHPT_POLYGON, PolygonShapes());
+      fs::permissions(dstStem + ".dbf", fs::perms::owner_read);
+      session.CancelRequested = true;  // left over from an earlier run: no matter
+      fe.answers = {true, true, true, true};
+    }
+    fe.onEvents = [&, at = cancelAt](long pass) { session.CancelRequested = session.CancelRequested || pass == at; };
+    EXPECT_FALSE(TransformShapeFile(session));
+    EXPECT_EQ(fe.eventPasses, cancelAt);
+    EXPECT_TRUE(TargetsGone() && fe.messages.empty() && fe.progressClosed == 1 && Take(srcStem) == before);
+    EXPECT_EQ(session.settings.txtDateien, Log(type, before.shp.size(), shapes.size()));
+  }
+}
+
+// Every file operation of a job refused in turn: one message naming the
+// file, no target left, the source unchanged, the time logged; only a
+// refused close of a source, which loses nothing, lets the run through.
+// Then a deletion refused after Cancel is reported, the other targets go.
+TEST_F(Shapefile, EveryFileOperationRefusedInTurn) {
+  for (const bool sevenPar : {false, true}) {
+    if (sevenPar) UseGkToUtmDhdn(session);
+    WriteShapefile(srcStem, sevenPar ? SHPT_POINT : SHPT_ARC, sevenPar ? PointShapes() : PolyLineShapes());
+    const Files source = Take(srcStem);
+    const long steps = ForEachFailingOperation(
+        [&] {
+          fe = RecordingFrontEnd();
+          session.settings.txtDateien.clear();
+          return RunJob(session);
+        },
+        [&](JobOutcome outcome, bool complete) {
+          EXPECT_TRUE(Take(srcStem) == source) << "source changed";
+          EXPECT_NE(fe.log.find("vergangene Zeit in s "), std::string::npos);
+          EXPECT_TRUE(!complete || outcome == JobOutcome::kDone);
+          if (outcome == JobOutcome::kDone) {
+            EXPECT_TRUE(fe.messages.empty());
+            ExpectTransformed(srcStem, dstStem, session);
+            return RemoveTargets();
+          }
+          EXPECT_EQ(fe.OnlyMessage().rfind("Die Datei ", 0), 0u) << fe.OnlyMessage();
+          EXPECT_TRUE(TargetsGone()) << fe.OnlyMessage();
+        });
+    EXPECT_GT(steps, 10);
+  }
+  fe = RecordingFrontEnd();
+  fe.onEvents = [&](long pass) { session.CancelRequested = session.CancelRequested || pass == 4; };
+  iohook::Arm(LONG_MAX);
+  EXPECT_FALSE(TransformShapeFile(session));
+  fe.eventPasses = 0;
+  iohook::Arm(iohook::Count() - 2);  // the deletions of .shx, .shp and .dbf come last
+  EXPECT_FALSE(TransformShapeFile(session));
+  iohook::Disarm();
+  EXPECT_EQ(fe.OnlyMessage(), "Die Datei " + dstStem + ".shx\r\nkann nicht gelöscht werden: Zugriff verweigert");
+  EXPECT_TRUE(fs::exists(dstStem + ".shx") && !fs::exists(dstStem + ".shp") && !fs::exists(dstStem + ".dbf"));
 }
 
 }  // namespace

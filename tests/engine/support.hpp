@@ -1,0 +1,381 @@
+// Helpers of the engine tests: a front end that records what the engine
+// shows, a temporary folder, byte-exact files, walks over failing file
+// operations, PROJ, and shapefiles written and read back with shapelib, so
+// that neither side of a shapefile test goes through our own file code.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <proj.h>
+#include <shapefil.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "core/fileio.hpp"
+#include "core/frontend.hpp"
+#include "core/numtext.hpp"
+#include "geodesy/point_chain.hpp"
+#include "job_setups.hpp"
+
+namespace pelmo::test {
+
+struct ShownBox {
+  std::string text, title;
+  MsgIcon icon = MsgIcon::kNone;
+};
+
+/// Records messages, questions, the log, event passes and the progress
+/// window; answers questions from `answers` (empty: No); calls `onEvents`
+/// at every event pass with the number of passes so far.
+class RecordingFrontEnd : public FrontEnd {
+ public:
+  std::vector<ShownBox> messages, questions;
+  std::deque<bool> answers;
+  std::string log, percent;
+  long eventPasses = 0;
+  int progressOpened = 0, progressClosed = 0;
+  std::function<void(long)> onEvents;
+
+  void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) override {
+    messages.push_back({text, title, icon});
+  }
+  bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override {
+    questions.push_back({text, title, icon});
+    const bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return yes;
+  }
+  void LogChanged(const std::string& text) override { log = text; }
+  void ProcessEvents() override {
+    if (++eventPasses, onEvents) onEvents(eventPasses);
+  }
+  void ProgressOpen() override { ++progressOpened; }
+  void ProgressClose() override { ++progressClosed; }
+  void ProgressPercent(const std::string& text) override { percent = text; }
+  std::string OnlyMessage() const {
+    EXPECT_EQ(messages.size(), 1u);
+    return messages.empty() ? std::string() : messages.front().text;
+  }
+};
+
+/// A fresh folder under the temporary folder, removed with its content.
+struct TempFolder {
+  const std::filesystem::path path_ = std::filesystem::temp_directory_path() / ("pelmo_test_" + std::to_string(::getpid()) +
+                                                                                "_" + std::to_string(++Counter()));
+  static int& Counter() {
+    static int counter = 0;
+    return counter;
+  }
+  TempFolder() { std::filesystem::remove_all(path_), std::filesystem::create_directories(path_); }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  if (!std::filesystem::is_regular_file(path)) return {};
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// Lines of `text` split at CR LF (a last line without CR LF is kept).
+inline std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end = 0; start < text.size(); start = end + 2) {
+    end = std::min(text.find("\r\n", start), text.size());
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+/// An ASCII job in translation mode (10, 20, 1) from `source` to `target`.
+inline void UseAsciiTranslation(Session& s, const std::string& source, const std::string& target) {
+  TransformSettings& t = s.settings;
+  t.optASCII = true, t.optSHP = false, t.optSevPar = false, t.optTranslation = true;
+  t.txtDX = "10", t.txtDY = "20", t.txtDH = "1", t.txtQuelldatei = source, t.txtZielDatei = target;
+  s.Touch();
+}
+
+/// Lets the n-th file operation fail for n = 1, 2, ... until a run needs
+/// fewer than n; `check(result, complete)` judges each run, `complete`
+/// being true for the run no refusal reached, whose count is returned.
+template <class Run, class Check>
+long ForEachFailingOperation(Run run, Check check) {
+  for (long n = 1; n < 300; ++n) {
+    SCOPED_TRACE("operation " + std::to_string(n));
+    iohook::Arm(n);
+    const auto result = run();
+    const bool complete = iohook::Count() < n;
+    iohook::Disarm();
+    check(result, complete);
+    if (complete || ::testing::Test::HasFatalFailure()) return n - 1;
+  }
+  ADD_FAILURE() << "the run never got through";
+  return 0;
+}
+
+/// (x, y, z) carried through the PROJ operation `definition`.
+inline std::array<double, 3> ProjTrans(const std::string& definition, double x, double y, double z = 0) {
+  PJ_CONTEXT* ctx = proj_context_create();
+  PJ* pj = proj_create(ctx, definition.c_str());
+  EXPECT_NE(pj, nullptr) << definition;
+  const PJ_COORD c = pj ? proj_trans(pj, PJ_FWD, proj_coord(x, y, z, 0)) : proj_coord(0, 0, 0, 0);
+  proj_destroy(pj);
+  proj_context_destroy(ctx);
+  return {c.xyz.x, c.xyz.y, c.xyz.z};
+}
+
+/// PROJ's helmert step for a set in this program's order (dX, dY, dZ m, m ppm,
+/// rotations about Z, Y, X in arc seconds), coordinate frame, exact rotation.
+inline std::string Helmert(const std::array<double, 7>& p) {
+  const auto f = [](double v) { return FormatShortest(v); };
+  return "+proj=helmert +x=" + f(p[0]) + " +y=" + f(p[1]) + " +z=" + f(p[2]) + " +s=" + f(p[3]) + " +rz=" + f(p[4]) +
+         " +ry=" + f(p[5]) + " +rx=" + f(p[6]) + " +convention=coordinate_frame +exact";
+}
+
+/// GK-Germ (meridian 15) on Bessel, DHDN to ETRS89 (EPSG:1776), UTM 33 on GRS 1980.
+inline const std::string kDhdnToUtm33 = "+proj=pipeline +step +inv +proj=tmerc +lon_0=15 +k=1 +x_0=5500000 +ellps=bessel "
+                                        "+step +proj=cart +ellps=bessel +step " +
+                                        Helmert({598.1, 73.7, 418.2, 6.7, 2.455, -0.045, -0.202}) +
+                                        " +step +inv +proj=cart +ellps=GRS80 +step +proj=utm +zone=33 +ellps=GRS80";
+
+// ---------------------------------------------------------------- shapefiles
+
+using Vertex = std::pair<double, double>;
+using Part = std::vector<Vertex>;
+/// A record: its shape type (SHPT_NULL for a null record) and its parts.
+struct TestShape {
+  int type = SHPT_POLYGON;
+  std::vector<Part> parts;
+};
+
+/// Writes stem.shp/.shx/.dbf with shapelib; the table has a text field
+/// with umlauts and an integer field.
+inline void WriteShapefile(const std::string& stem, int type, const std::vector<TestShape>& shapes) {
+  SHPHandle shp = SHPCreate(stem.c_str(), type);
+  DBFHandle dbf = DBFCreate(stem.c_str());
+  ASSERT_TRUE(shp && dbf) << stem;
+  DBFAddField(dbf, "NAME", FTString, 40, 0);
+  DBFAddField(dbf, "ID", FTInteger, 8, 0);
+  for (int id = 0; id < static_cast<int>(shapes.size()); ++id) {
+    std::vector<double> xs, ys;
+    std::vector<int> starts;
+    for (const Part& p : shapes[static_cast<std::size_t>(id)].parts) {
+      starts.push_back(static_cast<int>(xs.size()));
+      for (const auto& [x, y] : p) xs.push_back(x), ys.push_back(y);
+    }
+    SHPObject* o = SHPCreateObject(shapes[static_cast<std::size_t>(id)].type, -1, static_cast<int>(starts.size()), starts.data(),
+                                   nullptr, static_cast<int>(xs.size()), xs.data(), ys.data(), nullptr, nullptr);
+    ASSERT_EQ(SHPWriteObject(shp, -1, o), id);
+    SHPDestroyObject(o);
+    DBFWriteStringAttribute(dbf, id, 0, id % 2 ? "Müller" : "Äußere Straße");
+    DBFWriteIntegerAttribute(dbf, id, 1, 100 + id);
+  }
+  SHPClose(shp);
+  DBFClose(dbf);
+}
+
+/// A shapefile as shapelib reads it: per record its type, part starts,
+/// vertices and box; `ok` false when shapelib cannot read it.
+struct ReadFile {
+  struct Shape {
+    int type = 0;
+    std::vector<int> starts;
+    std::vector<Vertex> v;
+    std::vector<double> box;
+  };
+  bool ok = false;
+  int type = 0;
+  double min[4] = {}, max[4] = {};
+  std::vector<Shape> shapes;
+
+  explicit ReadFile(const std::string& stem) {
+    SHPHandle shp = SHPOpen(stem.c_str(), "rb");
+    int count = 0;
+    ok = shp != nullptr;
+    if (ok) SHPGetInfo(shp, &count, &type, min, max);
+    for (int i = 0; i < count && ok; ++i) {
+      SHPObject* o = SHPReadObject(shp, i);
+      ok = o != nullptr;
+      if (!ok) break;
+      shapes.push_back({o->nSHPType, {o->panPartStart, o->panPartStart + o->nParts}, {}, {o->dfXMin, o->dfYMin, o->dfXMax, o->dfYMax}});
+      for (int k = 0; k < o->nVertices; ++k) shapes.back().v.emplace_back(o->padfX[k], o->padfY[k]);
+      SHPDestroyObject(o);
+    }
+    if (shp) SHPClose(shp);
+  }
+};
+
+inline std::int32_t BigEndianAt(const std::string& b, std::size_t pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(b.data() + pos);
+  return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]);
+}
+inline void PutBigEndian(std::string& b, std::size_t pos, std::int32_t v) {
+  for (int i = 0; i < 4; ++i) b[pos + i] = static_cast<char>(static_cast<std::uint32_t>(v) >> (24 - 8 * i));
+}
+inline void PutLittleEndian(std::string& b, std::size_t pos, std::int32_t v) {
+  for (int i = 0; i < 4; ++i) b[pos + i] = static_cast<char>(static_cast<std::uint32_t>(v) >> (8 * i));
+}
+
+// The test shapes lie about 50 N 15 E: GK easting and northing, meridian 15.
+inline constexpr double kE0 = 5500000, kN0 = 5540000;
+
+/// A closed ring of n vertices on an ellipse about (kE0 + x, kN0 + y).
+inline Part Ring(double x, double y, double rx, double ry, int n) {
+  Part p;
+  for (int k = 0; k <= n; ++k) {
+    const double t = 2 * std::numbers::pi * (k % n) / n;
+    p.emplace_back(kE0 + x + rx * std::cos(t), kN0 + y + ry * std::sin(t));
+  }
+  return p;
+}
+
+/// Polygons: outer ring and hole, a record without vertices, a null record, rings of 9, 6 and 4 vertices.
+inline std::vector<TestShape> PolygonShapes() {
+  return {{SHPT_POLYGON, {Ring(0, 0, 4000, 2500, 12), Ring(500, 0, 800, 600, 6)}}, {SHPT_POLYGON, {}}, {SHPT_NULL, {}},
+          {SHPT_POLYGON, {Ring(-2e4, 15e3, 3e3, 3e3, 8), Ring(3e4, -1e4, 1500, 4e3, 5), Ring(4e4, 0, 1e3, 1e3, 3)}}};
+}
+/// Polylines: parts of 2, 3 and 2 vertices, a null record, one part, a record without vertices.
+inline std::vector<TestShape> PolyLineShapes() {
+  const auto at = [](double x, double y) { return Vertex(kE0 + x, kN0 + y); };
+  return {{SHPT_ARC, {{at(0, 0), at(1e3, 2500)}, {at(-5e3, -5e3), at(-4e3, -3e3), at(0, 0)}, {at(7e3, 100), at(9e3, -100)}}},
+          {SHPT_NULL, {}}, {SHPT_ARC, {{at(-6e4, 4e4), at(6e4, -4e4)}}}, {SHPT_ARC, {}}};
+}
+/// Points, the third a null record.
+inline std::vector<TestShape> PointShapes(int count = 6) {
+  std::vector<TestShape> v(static_cast<std::size_t>(count), {SHPT_POINT, {}});
+  for (int i = 0; i < count; ++i) v[static_cast<std::size_t>(i)].parts = {{{kE0 + 1234.5 * i, kN0 - 987.25 * i}}};
+  v[2] = {SHPT_NULL, {}};
+  return v;
+}
+
+/// Checks a finished job from `srcStem` to `dstStem` against an independent
+/// computation: every vertex is TransformPoint of its source vertex (in a
+/// session of its own); every box the extent of its vertices (for records
+/// and files without any, the transformed corners of the source box, an
+/// all-zero box staying zero); the index is the source index but for its
+/// header box; every other byte of a record or header is copied, bytes of
+/// no record are zero; the .dbf is identical.
+inline void ExpectTransformed(const std::string& srcStem, const std::string& dstStem, const Session& session) {
+  RecordingFrontEnd fe;
+  Session oracle(fe, session.decimalSign());
+  oracle.settings = session.settings, oracle.OptionValues = session.OptionValues, oracle.MeridianCoeffs = session.MeridianCoeffs;
+  const auto T = [&](Vertex v) {
+    double h = 0;
+    const PointResult r = TransformPoint(oracle, v.first, v.second, h);
+    return Vertex(r[0], r[1]);
+  };
+  const auto box = [](const std::vector<Vertex>& v) {
+    std::vector<double> b = {v[0].first, v[0].second, v[0].first, v[0].second};
+    for (const auto& [x, y] : v) b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
+    return b;
+  };
+  const auto corners = [&](const double* lo, const double* hi) {
+    if (lo[0] == 0 && lo[1] == 0 && hi[0] == 0 && hi[1] == 0) return std::vector<double>(4, 0.0);
+    return box({T({lo[0], lo[1]}), T({hi[0], hi[1]})});
+  };
+  const ReadFile src(srcStem), dst(dstStem);
+  ASSERT_TRUE(src.ok && dst.ok) << "shapelib cannot read " << dstStem;
+  ASSERT_EQ(dst.type * 1000 + dst.shapes.size(), src.type * 1000 + src.shapes.size());
+  std::vector<Vertex> all;
+  for (std::size_t i = 0; i < src.shapes.size(); ++i) {
+    const auto &s = src.shapes[i], &d = dst.shapes[i];
+    EXPECT_TRUE(d.type == s.type && d.starts == s.starts && d.v.size() == s.v.size()) << "record " << i + 1;
+    for (std::size_t k = 0; k < std::min(s.v.size(), d.v.size()); ++k) EXPECT_EQ(d.v[k], T(s.v[k])) << i + 1 << "/" << k;
+    all.insert(all.end(), d.v.begin(), d.v.end());
+    if (s.type == SHPT_NULL || s.type == SHPT_POINT) continue;
+    EXPECT_EQ(d.box, d.v.empty() ? corners(&s.box[0], &s.box[2]) : box(d.v)) << "box of record " << i + 1;
+  }
+  const std::vector<double> want = all.empty() ? corners(src.min, src.max) : box(all);
+  const std::string srcShp = ReadBytes(srcStem + ".shp"), dstShp = ReadBytes(dstStem + ".shp");
+  const std::string srcShx = ReadBytes(srcStem + ".shx"), dstShx = ReadBytes(dstStem + ".shx");
+  ASSERT_TRUE(dstShx.size() == srcShx.size() && dstShp.size() == srcShp.size());
+  for (const std::string* header : {&dstShp, &dstShx}) {
+    std::vector<double> b(4);
+    std::memcpy(b.data(), header->data() + 36, 32);
+    EXPECT_EQ(b, want) << "header box of the " << (header == &dstShp ? ".shp" : ".shx");
+  }
+  EXPECT_EQ(dstShx.substr(0, 36) + dstShx.substr(68), srcShx.substr(0, 36) + srcShx.substr(68));
+  // The main file byte by byte: 'c' coordinates and boxes, 'k' copied, 'u' of no record.
+  std::string role(srcShp.size(), 'u');
+  const auto mark = [&](std::size_t from, std::size_t to, char r) { role.replace(from, to - from, to - from, r); };
+  mark(0, 100, 'k');
+  mark(36, 68, 'c');
+  for (std::size_t e = 100; e + 8 <= srcShx.size(); e += 8) {
+    const auto R = static_cast<std::size_t>(BigEndianAt(srcShx, e)) * 2;
+    mark(R, R + 8 + static_cast<std::size_t>(BigEndianAt(srcShp, R + 4)) * 2, 'k');
+    std::int32_t head[3] = {};  // shape type, then NumParts and NumPoints of a poly record
+    std::memcpy(head, srcShp.data() + R + 8, 4);
+    if (head[0] != SHPT_NULL && src.type == SHPT_POINT) mark(R + 12, R + 28, 'c');
+    if (head[0] == SHPT_NULL || src.type == SHPT_POINT) continue;
+    std::memcpy(head + 1, srcShp.data() + R + 44, 8);
+    const std::size_t at = R + 52 + 4 * static_cast<std::size_t>(head[1]);
+    mark(R + 12, R + 44, 'c');
+    mark(at, at + 16 * static_cast<std::size_t>(head[2]), 'c');
+  }
+  for (std::size_t b = 0; b < srcShp.size(); ++b) {
+    const char want = role[b] == 'k' ? srcShp[b] : role[b] == 'u' ? '\0' : dstShp[b];
+    ASSERT_EQ(dstShp[b], want) << "byte " << b << (role[b] == 'k' ? " not copied" : " of no record");
+  }
+  EXPECT_TRUE(ReadBytes(dstStem + ".dbf") == ReadBytes(srcStem + ".dbf")) << ".dbf differs";
+}
+
+/// A temporary folder with the stems "quelle" and "ziel", a recording front
+/// end and a session in translation mode with the decimal comma.
+class ShapefileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.settings = TransformSettings();
+    session.settings.txtQuelldatei = srcStem + ".shp", session.settings.txtZielDatei = dstStem + ".shp";
+    session.settings.optSevPar = false, session.settings.optTranslation = true;
+    session.settings.txtDX = "1000.5", session.settings.txtDY = "-2000.25";
+    session.Touch();
+    fe = RecordingFrontEnd();
+  }
+  struct Files {
+    std::string shp, shx, dbf;
+    bool operator==(const Files&) const = default;
+  };
+  static Files Take(const std::string& stem) { return {ReadBytes(stem + ".shp"), ReadBytes(stem + ".shx"), ReadBytes(stem + ".dbf")}; }
+  /// Byte position of record `i` (from 1) by the index.
+  static std::size_t Record(const Files& f, int i) { return 2 * static_cast<std::size_t>(BigEndianAt(f.shx, 92 + 8 * i)); }
+  /// Changes the bytes of the source's .shp and .shx.
+  void Edit(const std::function<void(Files&)>& change) {
+    Files f = Take(srcStem);
+    change(f);
+    WriteBytes(srcStem + ".shp", f.shp);
+    WriteBytes(srcStem + ".shx", f.shx);
+  }
+  bool TargetsGone() const {
+    namespace fs = std::filesystem;
+    return !fs::exists(fs::symlink_status(dstStem + ".shp")) && !fs::exists(dstStem + ".shx") && !fs::exists(dstStem + ".dbf");
+  }
+  void RemoveTargets() const {
+    for (const char* ext : {".shp", ".shx", ".dbf"}) std::filesystem::remove(dstStem + ext);
+  }
+
+  TempFolder dir;
+  RecordingFrontEnd fe;
+  Session session{fe, ','};
+  std::string srcStem = dir.File("quelle"), dstStem = dir.File("ziel");
+};
+
+}  // namespace pelmo::test

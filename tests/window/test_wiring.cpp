@@ -1,0 +1,211 @@
+// The window's wiring to the engine: controls and the options dialog into
+// the job, messages and questions through the message boxes, the progress
+// window and Cancel, closing during a job, options applied while a job runs,
+// the properties file and the parameter buttons, the decimal sign. What the
+// engine does with the settings is tested by the engine tests.
+
+#include <shapefil.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <filesystem>
+#include <sstream>
+
+#include "ui_support.hpp"
+
+namespace pelmo::uitest {
+namespace {
+
+class Wiring : public WindowTest {
+ protected:
+  void Translation(const char* dx) {
+    Dlg().optTranslation->click();
+    Dlg().cmdApply->click();
+    form->txtDX->setText(QString::fromLatin1(dx)), form->txtDY->setText("20"), form->txtDH->setText("1");
+  }
+  void Grs80(QRadioButton* in, QRadioButton* out) {
+    for (QLineEdit* a : {form->txtEll1a, form->txtEll2a}) a->setText("6378137");
+    for (QLineEdit* e : {form->txtEll1e, form->txtEll2e}) e->setText("0.0818191910428158");
+    in->click(), out->click();
+  }
+  void Files(const std::string& source, const std::string& target) {
+    form->txtQuelldatei->setText(QPath(source)), form->txtZielDatei->setText(QPath(target));
+  }
+  /// Runs `action` at the first event pass of the job (of a shapefile job, with the progress window shown).
+  void DuringTheJob(std::function<void()> action) {
+    auto* timer = new QTimer(form.get());
+    QObject::connect(timer, &QTimer::timeout, timer, [this, timer, action] {
+      if (!form->jobRunning() || (form->optSHP->isChecked() && !form->progressWindow())) return;
+      timer->stop();
+      action();
+    });
+    timer->start(0);
+  }
+};
+
+TEST_F(Wiring, AsciiJobsFromTheControls) {
+  form->optASCII->click();
+  Translation("10");
+  WriteBytes(Path("in.txt"), "1 2 3\r\n1.5 2.5 3.5 extra\r\n");
+  Files("in.txt", "out.txt");
+  form->cmdStart->click();
+  form->cmdStart->click();
+  EXPECT_EQ(ReadBytes(Path("out.txt")), "11 22 4\r\n11.5 22.5 4.5\r\n");
+  EXPECT_EQ(form->txtDateien->toPlainText().count("vergangene Zeit in s "), 2);
+  WriteBytes(Path("in.txt"), "1 2 3\r\nx y z\r\n");
+  form->cmdStart->click();
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text + messages->shown[0].title,
+            "Typen unverträglich\r\nZeile 2: x y z\r\nDie Zieldatei enthält die Zeile 1.Pelmo");
+  EXPECT_TRUE(form->centralWidget()->isEnabled() && !form->jobRunning());
+  // Seven parameters from the fields and option buttons: Ell to UTM and back.
+  messages->shown.clear();
+  Dlg().optSevPar->click();
+  Dlg().cmdApply->click();
+  WriteBytes(Path("ell.txt"), "15 52 100\r\n16.5 47.25 0\r\n");
+  Grs80(form->optInBL, form->optOUTetrs);
+  Files("ell.txt", "utm.txt");
+  form->cmdStart->click();
+  Grs80(form->optINetrs, form->optOutBL);
+  Files("utm.txt", "back.txt");
+  form->cmdStart->click();
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
+  EXPECT_EQ(ReadBytes(Path("utm.txt")).substr(0, 9), "33500000 ");  // meridian 15: zone 33
+  std::istringstream in(ReadBytes(Path("back.txt")));
+  for (const double want : {15.0, 52.0, 100.0, 16.5, 47.25, 0.0}) {
+    double got = 0;
+    in >> got;
+    EXPECT_NEAR(got, want, 1e-6);
+  }
+}
+
+// The progress window shows while the main window takes no input; Cancel
+// ends the job and the targets go; No to an overwrite question keeps the
+// target; closing the main window during a job stops it first.
+TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
+  SHPHandle shp = SHPCreate(Path("src").c_str(), SHPT_POLYGON);
+  DBFHandle dbf = DBFCreate(Path("src").c_str());
+  DBFAddField(dbf, "ID", FTInteger, 8, 0);
+  for (int id = 0; id < 2; ++id) {
+    std::vector<double> x, y;
+    for (int k = 0; k <= 50000; ++k) x.push_back(std::cos(k * 1e-4)), y.push_back(std::sin(k * 1e-4));
+    SHPObject* o = SHPCreateSimpleObject(SHPT_POLYGON, 50001, x.data(), y.data(), nullptr);
+    SHPWriteObject(shp, -1, o), SHPDestroyObject(o), DBFWriteIntegerAttribute(dbf, id, 0, id);
+  }
+  SHPClose(shp), DBFClose(dbf);
+  Translation("1");
+  Files("src.shp", "dst.shp");
+  DuringTheJob([&] {
+    EXPECT_TRUE(form->progressWindow()->isVisible() && !form->centralWidget()->isEnabled() && Dlg().isEnabled());
+    form->progressWindow()->cmdAbbruch->click();
+  });
+  form->cmdStart->click();
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
+  EXPECT_FALSE(std::filesystem::exists(Path("dst.shp")) || std::filesystem::exists(Path("dst.dbf")));
+  EXPECT_TRUE(form->txtDateien->toPlainText().contains("RecordAanzahl : 2"));
+  EXPECT_TRUE(form->progressWindow() == nullptr && form->centralWidget()->isEnabled());
+  form->cmdStart->click();
+  const std::string done = ReadBytes(Path("dst.shp"));
+  messages->answers = {false};
+  form->cmdStart->click();
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_TRUE(messages->shown[0].question && messages->shown[0].title == "Problem");
+  EXPECT_EQ(ReadBytes(Path("dst.shp")), done);
+  Files("src.shp", "closed.shp");
+  form->show();
+  DuringTheJob([&] { form->close(); });
+  form->cmdStart->click();
+  EXPECT_FALSE(form->isVisible() || form->jobRunning() || std::filesystem::exists(Path("closed.shp")));
+}
+
+// Closing during an ASCII job stops it after a whole line; an option
+// applied in the modeless dialog during a job holds from the next point.
+TEST_F(Wiring, ClosingAndApplyingDuringAsciiJobs) {
+  form->optASCII->click();
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "15 50 0\r\n";
+  WriteBytes(Path("ell.txt"), text);
+  Grs80(form->optInBL, form->optOutGKallgemein);
+  Files("ell.txt", "gauss.txt");
+  DuringTheJob([&] { Dlg().txtOUTeasting->setText("1500000"), Dlg().cmdApply->click(); });
+  form->cmdStart->click();
+  std::istringstream in(ReadBytes(Path("gauss.txt")));
+  std::vector<double> eastings;
+  for (double e = 0, n = 0, h = 0; in >> e >> n >> h;) {
+    if (eastings.empty() || e != eastings.back()) eastings.push_back(e);
+  }
+  EXPECT_EQ(eastings, (std::vector<double>{5500000, 1500000}));
+  form->show();
+  DuringTheJob([&] { form->close(); });
+  form->cmdStart->click();
+  EXPECT_FALSE(form->isVisible() || form->jobRunning());
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_TRUE(messages->shown[0].text.contains("Benutzerunterbrechung"));
+  const std::string out = ReadBytes(Path("gauss.txt"));
+  const std::size_t line = out.find("\r\n") + 2;  // all lines alike
+  EXPECT_TRUE(out.size() % line == 0 && out.size() < 200000 * line) << out.size();
+}
+
+// Save and Load Properties restore every control the file holds, in the main
+// window and the options dialog; a load error shows its number; the options
+// dialog's Cancel discards its edits and OK applies them; the parameter
+// buttons fill their own group; numbers appear in the user's decimal sign.
+TEST_F(Wiring, PropertiesOptionsParameterButtonsAndDecimalSign) {
+  const QList<QWidget*> controls = form->centralWidget()->findChildren<QWidget*>() + Dlg().findChildren<QWidget*>();
+  const auto values = [&](const QString& fill) {
+    QStringList v;
+    for (QWidget* w : controls) {
+      auto* e = qobject_cast<QLineEdit*>(w);
+      if (e && !fill.isEmpty() && !e->isReadOnly()) e->setText(fill + QString::number(v.size()));
+      if (e && !QStringList{"txtQuelldatei", "txtZielDatei", "txtPAR", "txtDX", "txtDY", "txtDH"}.contains(e->objectName())) v << e->text();
+      if (auto* b = qobject_cast<QRadioButton*>(w)) v << QString::number(b->isChecked());
+      if (auto* c = qobject_cast<QCheckBox*>(w)) v << QString::number(c->checkState());
+    }
+    return v;
+  };
+  values("v,");
+  for (QRadioButton* b : {form->optASCII, form->optINGKallgemein, form->optOutBL}) b->click();
+  Dlg().chkStat2->setCheckState(Qt::PartiallyChecked);
+  const QStringList saved = values("");
+  files->answers = {QPath("all.par"), QPath("all.par")};
+  form->M_EinstSp->trigger();
+  values("x");
+  for (QRadioButton* b : {form->optSHP, form->optInKrovak, form->optOutGK}) b->click();
+  Dlg().chkStat2->setCheckState(Qt::Checked);
+  form->M_EinstLa->trigger();
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
+  EXPECT_EQ(values(""), saved);
+  EXPECT_EQ(form->session().OptionValues, Dlg().controlValues()) << "loaded options are applied";
+  WriteBytes(Path("short.par"), "#FALSE#\r\n#TRUE#\r\n");
+  files->answers = {QPath("short.par")};
+  form->M_EinstLa->trigger();
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text, "62   Fehler Beim Laden der Parameter Datei");
+  Dlg().txtUTMma->setText("0.5");
+  Dlg().cmdCancel->click();
+  EXPECT_EQ(Dlg().txtUTMma->text().toStdString(), form->session().OptionValues[opt::kUTMma]);
+  Dlg().txtUTMma->setText("0.5");
+  Dlg().cmdOK->click();
+  EXPECT_EQ(form->session().OptionValues[opt::kUTMma], "0.5");
+
+  WriteBytes(Path("b.ell"), "\"Bessel\",6377397.155,0.0816968312225275\r\n");
+  WriteBytes(Path("s.7pr"), "\"Satz\",598.1,73.7,418.2,6.7,-0.202,-0.045,2.455\r\n");
+  WriteBytes(Path("bad.7pr"), "Bad,1,2,3,vier,5,6,7\r\n");
+  files->answers = {QPath("b.ell"), QPath("s.7pr"), QPath("s.7pr"), QPath("bad.7pr")};
+  for (QPushButton* button : {form->cmdEll2, form->cmdSevenPar1, form->cmdSevenPar2, form->cmdSevenPar2}) button->click();
+  EXPECT_EQ(QStringList({form->txtBezEll2->text(), form->txtEll2e->text(), form->txtP7->text(), form->txtsevenParSys2->text(),
+                         form->txtP2_1->text()}).join("|"),
+            "Bessel|0.0816968312225275|2.455|Satz|598.1");
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  Form1 german(std::make_unique<ScriptedFileDialog>(), std::make_unique<ScriptedMessages>());
+  QLocale::setDefault(QLocale::c());
+  EXPECT_EQ(german.optionsDialog().txtUTMma->text(), "0,9996");
+}
+
+}  // namespace
+}  // namespace pelmo::uitest
