@@ -21,22 +21,18 @@
 namespace pelmo::fuzz {
 
 inline void Check(bool ok, const std::string& what) {
-  if (ok) return;
 #ifdef PELMO_FUZZ_REPLAY
-  throw std::logic_error("invariant broken: " + what);
+  if (!ok) throw std::logic_error("invariant broken: " + what);
 #else
-  std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
-  std::abort();
+  if (!ok) std::fprintf(stderr, "invariant broken: %s\n", what.c_str()), std::abort();
 #endif
 }
 
 /// Keeps the last message and answers every question Yes.
 struct QuietFrontEnd : FrontEnd {
   int messages = 0;
-  std::string lastMessage, lastTitle;
-  void ShowMessage(const std::string& text, const std::string& title, MsgIcon) override {
-    ++messages, lastMessage = text, lastTitle = title;
-  }
+  std::string lastMessage;
+  void ShowMessage(const std::string& text, const std::string&, MsgIcon) override { ++messages, lastMessage = text; }
   bool AskYesNo(const std::string&, const std::string&, MsgIcon) override { return true; }
 };
 
@@ -50,9 +46,7 @@ inline std::string Scratch(const std::string& name) {
   return folder.path + "/" + name;
 }
 
-inline void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+inline void WriteFile(const std::string& path, std::string_view bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,9 +1,8 @@
 // Fuzz target: XYZToBLH and KrovakToBL on arbitrary doubles (X, Y, Z, a, e
-// and a mode byte). Each returns finite values or raises a floating-point
+// and a mode byte): each returns finite values or raises a floating-point
 // fault, and returns at all (libFuzzer's time limit catches a hang). The
-// mode chooses arbitrary ellipsoids or Bessel 1841 and GRS 1980, and
-// arbitrary coordinates or coordinates within ten Earth radii (Krovak:
-// 2000 km).
+// mode takes arbitrary ellipsoids or Bessel 1841 or GRS 1980, and arbitrary
+// coordinates or ones within ten Earth radii (Krovak: 2000 km).
 #pragma once
 
 #include <cmath>
@@ -22,8 +21,7 @@ inline int FuzzGeodesy(const std::uint8_t* data, std::size_t size) {
   const unsigned mode = size > sizeof v ? data[sizeof v] : 0;
   if (mode % 3 == 1) v[3] = 6377397.155, v[4] = 0.0816968312225275;
   if (mode % 3 == 2) v[3] = 6378137, v[4] = 0.0818191910428158;
-  const bool near = (mode / 3) % 2 == 1;
-  const auto fold = [&](double x, double range) { return near && std::isfinite(x) ? std::fmod(x, range) : x; };
+  const auto fold = [&](double x, double range) { return (mode / 3) % 2 && std::isfinite(x) ? std::fmod(x, range) : x; };
   const auto finite = [](const auto& r) {
     for (const double x : r) Check(std::isfinite(x), "a result of " + std::to_string(x));
   };
