@@ -8,7 +8,7 @@
 
 #include "formats/drivers.hpp"
 #include "job/job_start.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
@@ -78,23 +78,31 @@ TEST(AsciiFile, BadLineStopsTheRunWithOneMessage) {
   std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\rIHDR", 8);
   for (int i = 0; i < 2000; ++i) png += static_cast<char>((i * 37 + 11) % 256);
   const std::string digits(10'000'000, '7');
+  // The field's line of the message: the column, its value, what is wrong.
+  const auto F = [](int column, const std::string& value, const char* what = " ist keine Zahl") {
+    const char* names[] = {"", "erster Wert", "zweiter Wert", "Höhe"};
+    return "\r\nSpalte " + std::to_string(column) + " (" + names[column] + ")" + (value.empty() ? "" : ": \"" + value + "\"") + what;
+  };
   const struct {
     std::string source, error;
     long line;  // the lines before it are good
     std::string shown;
     bool chain = false;
   } cases[] = {
-      {"1 2 3\r\n1 2 3\r\n\r\n", range, 3, ""}, {"1 2 3\n 4.2 \n4 5 6\n", range, 2, " 4.2 "},
-      {"1 2 3\r\n4.5 x 6\r\n7 8 9\r\n", mismatch, 2, "4.5 x 6"}, {"Rechtswert Hochwert\r\n1 2 3\r\n", mismatch, 1, "Rechtswert Hochwert"},
-      {"1 2 abc\r\n", mismatch, 1, "1 2 abc"}, {"1\t2\t3\r\n", mismatch, 1, "1\t2\t3"},  // tabs do not separate
-      {"5.500.000,25 5800000 0\r\n", mismatch, 1, "5.500.000,25 5800000 0"}, {"1 2 3\r\nnan 2 3\r\n", mismatch, 2, "nan 2 3"},
-      {"1e400 2 3\r\n", "Überlauf", 1, "1e400 2 3"}, {std::string("1 2 3\r\n4\0 5 6\r\n", 15), mismatch, 2, "4" + R + " 5 6"},
-      {"1 2 3\r\n\xEF\xBB\xBF" "4 5 6\r\n", mismatch, 2, R + "4 5 6"},  // a mark inside a file is no blank
-      {png, mismatch, 1, R + "PNG"}, {std::string("\xFF\xFE" "1\0\r\0\n\0", 8), utf16, 1, R + R + "1" + R},
+      {"1 2 3\r\n1 2 3\r\n\r\n", range + F(1, "", " fehlt"), 3, ""}, {"1 2 3\n 4.2 \n4 5 6\n", range + F(2, "", " fehlt"), 2, " 4.2 "},
+      {"1 2 3\r\n4.5 x 6\r\n7 8 9\r\n", mismatch + F(2, "x"), 2, "4.5 x 6"},
+      {"Rechtswert Hochwert\r\n1 2 3\r\n", mismatch + F(1, "Rechtswert"), 1, "Rechtswert Hochwert"},
+      {"1 2 abc\r\n", mismatch + F(3, "abc"), 1, "1 2 abc"}, {"1\t2\t3\r\n", mismatch + F(1, "1\t2\t3"), 1, "1\t2\t3"},
+      {"5.500.000,25 5800000 0\r\n", mismatch + F(1, "5.500.000,25"), 1, "5.500.000,25 5800000 0"},
+      {"1 2 3\r\nnan 2 3\r\n", mismatch + F(1, "nan"), 2, "nan 2 3"},
+      {"1e400 2 3\r\n", "Überlauf" + F(1, "1e400", " ist zu groß für eine Zahl"), 1, "1e400 2 3"},
+      {std::string("1 2 3\r\n4\0 5 6\r\n", 15), mismatch + F(1, "4" + R), 2, "4" + R + " 5 6"},
+      {"1 2 3\r\n\xEF\xBB\xBF" "4 5 6\r\n", mismatch + F(1, R + "4"), 2, R + "4 5 6"},  // a mark inside a file is no blank
+      {png, mismatch + F(1, R + "PNG"), 1, R + "PNG"}, {std::string("\xFF\xFE" "1\0\r\0\n\0", 8), utf16, 1, R + R + "1" + R},
       {std::string("\xFE\xFF\0" "1\0\r\0\n", 8), utf16, 1, R + R + R + "1" + R},
       {"1 2 3\r\n" + digits + " 2 3\r\n", tooLong, 2, std::string(200, '7') + "..."},  // lines are kept up to 1 MiB
       {"1 2 " + digits + "\r\n", tooLong, 1, "1 2 " + std::string(196, '7') + "..."},
-      {Repeat("1 2 3\r\n", 15000) + "1 zwei 3\r\n4 5 6\r\n", mismatch, 15001, "1 zwei 3"},
+      {Repeat("1 2 3\r\n", 15000) + "1 zwei 3\r\n4 5 6\r\n", mismatch + F(2, "zwei"), 15001, "1 zwei 3"},
       // The chain's own errors: a meridian that is no number, a scale of 0.
       {"5500000 5650000 0\r\n", mismatch, 1, "5500000 5650000 0", true},
       {"33500000 5650000 0\r\n", "Division durch Null", 1, "33500000 5650000 0", true}};

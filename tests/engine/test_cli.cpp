@@ -2,34 +2,14 @@
 // shipped library against PROJ, the projection names and the file type in
 // the properties file it writes, properties files read back, the self-test.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <sstream>
 
 #include "paramfiles/properties.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
-
-std::string Q(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-/// Runs pelmo-cli in `dir` with `args` (quoted where needed) and empty input.
-CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
-  const std::string out = dir.File(".stdout"), err = dir.File(".stderr");
-  const int rc = std::system(("cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " + Q(PELMO_CLI_PATH) + " " + args +
-                              " >" + Q(out) + " 2>" + Q(err) + " </dev/null").c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(out), ReadBytes(err)};
-}
 
 const std::string kData = std::string(PELMO_SOURCE_DIR) + "/data/";
 const std::string kDhdnToUtm = "--in GK-Germ --out UTM --ell1 " + Q(kData + "Bessel_1841.ell") + " --ell2 " +
@@ -60,8 +40,8 @@ TEST(Cli, UsageErrorsStoppedJobsAndTranslations) {
   EXPECT_EQ(ReadBytes(dir.File("in.txt")), "1 2 3\r\n4 x 6\r\n");
   EXPECT_EQ(ReadBytes(dir.File("out.txt")), "2 3 4\r\n");  // the line before the bad one
   WriteBytes(dir.File("in.txt"), "1 2 3\r\n1.5 2 3\r\n");
-  const CliRun c = Cli(dir, "--translation 10 20 1 in.txt out.txt");
-  EXPECT_EQ(ReadBytes(dir.File("out.txt")), "11 22 4\r\n11.5 22 4\r\n");
+  const CliRun c = Cli(dir, "--translation 10 20 1 in.txt neu.txt");
+  EXPECT_EQ(ReadBytes(dir.File("neu.txt")), "11 22 4\r\n11.5 22 4\r\n");
   EXPECT_NE(c.err.find("vergangene Zeit in s "), std::string::npos) << c.err;
   EXPECT_EQ(Cli(dir, "--translation 10 20,5 1 in.txt de.txt", "de_DE.UTF-8").status, 0);
   EXPECT_EQ(ReadBytes(dir.File("de.txt")), "11 22,5 4\r\n11,5 22,5 4\r\n");

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.hpp"
+#include "test_support.hpp"
 #include "tests/fuzz/target_geodesy.hpp"
 #include "tests/fuzz/target_numtext.hpp"
 #include "tests/fuzz/target_paramsets.hpp"

@@ -13,7 +13,7 @@
 
 #include "core/errors.hpp"
 #include "geodesy/selftest.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::geotra {
 namespace {

@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "job/job_start.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
@@ -146,7 +146,8 @@ TEST(JobStart, ElapsedTimeAfterEveryRun) {
   WriteBytes(job.s.settings.txtQuelldatei, "5500000 5650000\r\nnan 2 3\r\n");
   EXPECT_EQ(job.Run(), JobOutcome::kFailed);
   EXPECT_TRUE(std::regex_match(job.s.settings.txtDateien, std::regex(kTime)));
-  EXPECT_EQ(job.fe.OnlyMessage(), "Typen unverträglich\r\nZeile 2: nan 2 3\r\nDie Zieldatei enthält die Zeile 1.");
+  EXPECT_EQ(job.fe.OnlyMessage(), "Typen unverträglich\r\nSpalte 1 (Ostwert): \"nan\" ist keine Zahl\r\nZeile 2: nan 2 3\r\n"
+            "Die Zieldatei enthält die Zeile 1.");
   job.Translation();
   job.s.settings.optSHP = true, job.s.settings.optASCII = false;
   WriteShapefile(job.dir.File("q"), SHPT_POINT, PointShapes());

@@ -7,7 +7,7 @@
 #include <numbers>
 
 #include "paramfiles/paramsets.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {

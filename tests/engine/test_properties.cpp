@@ -5,7 +5,7 @@
 
 #include "paramfiles/encoding.hpp"
 #include "paramfiles/properties.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "formats/drivers.hpp"
 #include "job/job_start.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
@@ -37,7 +37,8 @@ void RewriteFirstRecord(const std::string& stem) {
 // of its own); a record with bytes behind its points; a record moved to the
 // end and one larger than every buffer; Krovak output, whose boxes are not
 // the corners' boxes; Krovak input, where 0, 0 cannot be transformed, with
-// zero boxes; no records; a datum change, also against PROJ.
+// zero boxes; no records; a datum change (the chain itself is checked
+// against PROJ by the point-chain tests).
 TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
   const double box[4] = {kE0 + 10, kN0 - 20, kE0 + 30, kN0 + 40};
   std::vector<TestShape> large = PolygonShapes(), tailed = PolyLineShapes();
@@ -92,13 +93,6 @@ TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
     EXPECT_EQ(fe.percent, c.shapes.empty() ? "" : "100");
     ExpectTransformed(srcStem, dstStem, session);
     EXPECT_TRUE(Take(srcStem) == before) << "source changed";
-  }
-  const ReadFile src(srcStem), dst(dstStem);  // the datum change of the last case against PROJ
-  for (std::size_t i = 0; i < src.shapes.size(); ++i) {
-    for (std::size_t k = 0; k < src.shapes[i].v.size(); k += 3) {
-      const auto q = ProjTrans(kDhdnToUtm33, src.shapes[i].v[k].first, src.shapes[i].v[k].second);
-      EXPECT_LT(std::hypot(dst.shapes[i].v[k].first - 33e6 - q[0], dst.shapes[i].v[k].second - q[1]), 1e-3);
-    }
   }
 }
 

@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "core/errors.hpp"
-#include "support.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {

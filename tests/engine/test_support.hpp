@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <proj.h>
 #include <shapefil.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -151,6 +153,30 @@ inline std::string Helmert(const std::array<double, 7>& p) {
          " +ry=" + f(p[5]) + " +rx=" + f(p[6]) + " +convention=coordinate_frame +exact";
 }
 
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+/// A word quoted for the shell.
+inline std::string Q(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+#ifdef PELMO_CLI_PATH
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+/// Runs pelmo-cli in `dir` with `args` (quoted where needed), the locale `locale` and empty input.
+inline CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
+  const std::string out = dir.File(".stdout"), err = dir.File(".stderr");
+  const int rc = std::system(("cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " + Q(PELMO_CLI_PATH) + " " + args +
+                              " >" + Q(out) + " 2>" + Q(err) + " </dev/null").c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(out), ReadBytes(err)};
+}
+#endif
+
 /// GK-Germ (meridian 15) on Bessel, DHDN to ETRS89 (EPSG:1776), UTM 33 on GRS 1980.
 inline const std::string kDhdnToUtm33 = "+proj=pipeline +step +inv +proj=tmerc +lon_0=15 +k=1 +x_0=5500000 +ellps=bessel "
                                         "+step +proj=cart +ellps=bessel +step " +
@@ -199,30 +225,35 @@ struct ReadFile {
   struct Shape {
     int type = 0;
     std::vector<int> starts;
-    std::vector<Vertex> v;
-    std::vector<double> box;
+    std::vector<double> x, y, box;
+    std::vector<Vertex> Vertices() const {
+      std::vector<Vertex> v;
+      for (std::size_t k = 0; k < x.size(); ++k) v.emplace_back(x[k], y[k]);
+      return v;
+    }
   };
   bool ok = false;
   int type = 0;
   double min[4] = {}, max[4] = {};
   std::vector<Shape> shapes;
-
-  explicit ReadFile(const std::string& stem) {
-    SHPHandle shp = SHPOpen(stem.c_str(), "rb");
-    int count = 0;
-    ok = shp != nullptr;
-    if (ok) SHPGetInfo(shp, &count, &type, min, max);
-    for (int i = 0; i < count && ok; ++i) {
-      SHPObject* o = SHPReadObject(shp, i);
-      ok = o != nullptr;
-      if (!ok) break;
-      shapes.push_back({o->nSHPType, {o->panPartStart, o->panPartStart + o->nParts}, {}, {o->dfXMin, o->dfYMin, o->dfXMax, o->dfYMax}});
-      for (int k = 0; k < o->nVertices; ++k) shapes.back().v.emplace_back(o->padfX[k], o->padfY[k]);
-      SHPDestroyObject(o);
-    }
-    if (shp) SHPClose(shp);
-  }
 };
+
+inline ReadFile ReadShapefile(const std::string& stem) {
+  ReadFile f;
+  SHPHandle shp = SHPOpen(stem.c_str(), "rb");
+  int count = 0;
+  f.ok = shp != nullptr;
+  if (f.ok) SHPGetInfo(shp, &count, &f.type, f.min, f.max);
+  for (int i = 0; i < count && f.ok; ++i) {
+    SHPObject* o = SHPReadObject(shp, i);
+    if (!(f.ok = o != nullptr)) break;
+    f.shapes.push_back({o->nSHPType, {o->panPartStart, o->panPartStart + o->nParts}, {o->padfX, o->padfX + o->nVertices},
+                        {o->padfY, o->padfY + o->nVertices}, {o->dfXMin, o->dfYMin, o->dfXMax, o->dfYMax}});
+    SHPDestroyObject(o);
+  }
+  if (shp) SHPClose(shp);
+  return f;
+}
 
 inline std::int32_t BigEndianAt(const std::string& b, std::size_t pos) {
   const auto* p = reinterpret_cast<const unsigned char*>(b.data() + pos);
@@ -292,17 +323,18 @@ inline void ExpectTransformed(const std::string& srcStem, const std::string& dst
     if (lo[0] == 0 && lo[1] == 0 && hi[0] == 0 && hi[1] == 0) return std::vector<double>(4, 0.0);
     return box({T({lo[0], lo[1]}), T({hi[0], hi[1]})});
   };
-  const ReadFile src(srcStem), dst(dstStem);
+  const ReadFile src = ReadShapefile(srcStem), dst = ReadShapefile(dstStem);
   ASSERT_TRUE(src.ok && dst.ok) << "shapelib cannot read " << dstStem;
   ASSERT_EQ(dst.type * 1000 + dst.shapes.size(), src.type * 1000 + src.shapes.size());
   std::vector<Vertex> all;
   for (std::size_t i = 0; i < src.shapes.size(); ++i) {
     const auto &s = src.shapes[i], &d = dst.shapes[i];
-    EXPECT_TRUE(d.type == s.type && d.starts == s.starts && d.v.size() == s.v.size()) << "record " << i + 1;
-    for (std::size_t k = 0; k < std::min(s.v.size(), d.v.size()); ++k) EXPECT_EQ(d.v[k], T(s.v[k])) << i + 1 << "/" << k;
-    all.insert(all.end(), d.v.begin(), d.v.end());
+    const std::vector<Vertex> sv = s.Vertices(), dv = d.Vertices();
+    EXPECT_TRUE(d.type == s.type && d.starts == s.starts && dv.size() == sv.size()) << "record " << i + 1;
+    for (std::size_t k = 0; k < std::min(sv.size(), dv.size()); ++k) EXPECT_EQ(dv[k], T(sv[k])) << i + 1 << "/" << k;
+    all.insert(all.end(), dv.begin(), dv.end());
     if (s.type == SHPT_NULL || s.type == SHPT_POINT) continue;
-    EXPECT_EQ(d.box, d.v.empty() ? corners(&s.box[0], &s.box[2]) : box(d.v)) << "box of record " << i + 1;
+    EXPECT_EQ(d.box, dv.empty() ? corners(&s.box[0], &s.box[2]) : box(dv)) << "box of record " << i + 1;
   }
   const std::vector<double> want = all.empty() ? corners(src.min, src.max) : box(all);
   const std::string srcShp = ReadBytes(srcStem + ".shp"), dstShp = ReadBytes(dstStem + ".shp");
