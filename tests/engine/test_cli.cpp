@@ -1,6 +1,6 @@
 // pelmo-cli end to end: exit statuses, messages on standard error, the
 // shipped library against PROJ, the projection names and the file type in
-// the properties file it writes, properties files read back, the self-test.
+// the properties file it writes, properties files read back.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -111,16 +111,6 @@ TEST(Cli, ProjectionNamesAndFileTypeInThePropertiesFile) {
                                    std::pair{"--type shape a.txt b.txt", "10"}, std::pair{"--type ascii a.shp b.shp", "01"}}) {
     EXPECT_EQ(saved(std::string("--translation 1 1 1 ") + args).substr(10), type) << args;
   }
-}
-
-TEST(Cli, SelfTestFile) {
-  TempFolder dir;
-  EXPECT_EQ(Cli(dir, "--selftest self.txt").status, 0);
-  const std::string text = ReadBytes(dir.File("self.txt"));
-  EXPECT_TRUE(SplitCrLf(text).size() == 8 && std::count(text.begin(), text.end(), '\n') == 8 && text.ends_with("\r\n"));
-  const CliRun bad = Cli(dir, "--selftest " + Q(dir.File("gibt es nicht/test.txt")));
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("gibt es nicht/test.txt"), std::string::npos) << bad.err;
 }
 
 }  // namespace

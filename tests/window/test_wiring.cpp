@@ -1,6 +1,6 @@
 // The window's wiring to the engine: controls and the options dialog into
 // the job, messages and questions through the message boxes, the progress
-// window and Cancel, closing during a job, options applied while a job runs,
+// window, Cancel and closing during a job, options applied while a job runs,
 // the properties file and the parameter buttons, the decimal sign. What the
 // engine does with the settings is tested by the engine tests.
 
@@ -23,20 +23,15 @@ namespace {
 
 class Wiring : public WindowTest {
  protected:
-  void Translation(const char* dx) {
-    Dlg().optTranslation->click();
-    Dlg().cmdApply->click();
-    form->txtDX->setText(QString::fromLatin1(dx)), form->txtDY->setText("20"), form->txtDH->setText("1");
+  void Files(const std::string& source, const std::string& target) {
+    form->txtQuelldatei->setText(QPath(source)), form->txtZielDatei->setText(QPath(target));
   }
   void Grs80(QRadioButton* in, QRadioButton* out) {
     for (QLineEdit* a : {form->txtEll1a, form->txtEll2a}) a->setText("6378137");
     for (QLineEdit* e : {form->txtEll1e, form->txtEll2e}) e->setText("0.0818191910428158");
     in->click(), out->click();
   }
-  void Files(const std::string& source, const std::string& target) {
-    form->txtQuelldatei->setText(QPath(source)), form->txtZielDatei->setText(QPath(target));
-  }
-  /// Runs `action` at the first event pass of the job (of a shapefile job, with the progress window shown).
+  /// Runs `action` at an event pass of the job (of a shapefile job, with the progress window shown).
   void DuringTheJob(std::function<void()> action) {
     auto* timer = new QTimer(form.get());
     QObject::connect(timer, &QTimer::timeout, timer, [this, timer, action] {
@@ -50,45 +45,42 @@ class Wiring : public WindowTest {
 
 TEST_F(Wiring, AsciiJobsFromTheControls) {
   form->optASCII->click();
-  Translation("10");
-  WriteBytes(Path("in.txt"), "1 2 3\r\n1.5 2.5 3.5 extra\r\n");
+  Dlg().optTranslation->click();
+  Dlg().cmdApply->click();
+  form->txtDX->setText("10"), form->txtDY->setText("20"), form->txtDH->setText("1");
+  WriteBytes(Path("in.txt"), "1 2 3\r\n1.5 2.5 3.5 extra\r\nx y z\r\n");
   Files("in.txt", "out.txt");
   form->cmdStart->click();
-  form->cmdStart->click();
   EXPECT_EQ(ReadBytes(Path("out.txt")), "11 22 4\r\n11.5 22.5 4.5\r\n");
-  EXPECT_EQ(form->txtDateien->toPlainText().count("vergangene Zeit in s "), 2);
-  WriteBytes(Path("in.txt"), "1 2 3\r\nx y z\r\n");
-  form->cmdStart->click();
   ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_TRUE(messages->shown[0].text.contains("\r\nZeile 2: x y z\r\n") && messages->shown[0].title == "Pelmo") << messages->first();
-  EXPECT_TRUE(form->centralWidget()->isEnabled() && !form->jobRunning());
-  // Seven parameters from the fields and option buttons: Ell to UTM on its meridian.
-  messages->shown.clear();
+  EXPECT_TRUE(messages->shown[0].text.contains("\r\nZeile 3: x y z\r\n") && messages->shown[0].title == "Pelmo");
+  EXPECT_TRUE(form->txtDateien->toPlainText().startsWith("vergangene Zeit in s ") && form->centralWidget()->isEnabled());
+  // Seven parameters from the fields and option buttons: Ell into UTM on its meridian.
   Dlg().optSevPar->click();
   Dlg().cmdApply->click();
   WriteBytes(Path("ell.txt"), "15 52 100\r\n");
   Grs80(form->optInBL, form->optOUTetrs);
   Files("ell.txt", "utm.txt");
   form->cmdStart->click();
-  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_EQ(ReadBytes(Path("utm.txt")).substr(0, 9), "33500000 ");  // meridian 15: zone 33
 }
 
 // The progress window shows while the main window takes no input; Cancel
 // ends the job and the targets go; No to an overwrite question keeps the
-// target; closing the main window during a job stops it first.
+// target; closing the main window during a job stops the job first.
 TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
   SHPHandle shp = SHPCreate(Path("src").c_str(), SHPT_POLYGON);
   DBFHandle dbf = DBFCreate(Path("src").c_str());
   DBFAddField(dbf, "ID", FTInteger, 8, 0);
+  std::vector<double> x, y;
+  for (int k = 0; k <= 50000; ++k) x.push_back(std::cos(k * 1e-4)), y.push_back(std::sin(k * 1e-4));
   for (int id = 0; id < 2; ++id) {
-    std::vector<double> x, y;
-    for (int k = 0; k <= 50000; ++k) x.push_back(std::cos(k * 1e-4)), y.push_back(std::sin(k * 1e-4));
     SHPObject* o = SHPCreateSimpleObject(SHPT_POLYGON, 50001, x.data(), y.data(), nullptr);
     SHPWriteObject(shp, -1, o), SHPDestroyObject(o), DBFWriteIntegerAttribute(dbf, id, 0, id);
   }
   SHPClose(shp), DBFClose(dbf);
-  Translation("1");
+  Dlg().optTranslation->click();
+  Dlg().cmdApply->click();
   Files("src.shp", "dst.shp");
   DuringTheJob([&] {
     EXPECT_TRUE(form->progressWindow()->isVisible() && !form->centralWidget()->isEnabled() && Dlg().isEnabled());
@@ -97,7 +89,6 @@ TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
   form->cmdStart->click();
   EXPECT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_FALSE(std::filesystem::exists(Path("dst.shp")) || std::filesystem::exists(Path("dst.dbf")));
-  EXPECT_TRUE(form->txtDateien->toPlainText().contains("RecordAanzahl : 2"));
   EXPECT_TRUE(form->progressWindow() == nullptr && form->centralWidget()->isEnabled());
   form->cmdStart->click();
   const std::string done = ReadBytes(Path("dst.shp"));
@@ -113,9 +104,9 @@ TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
   EXPECT_FALSE(form->isVisible() || form->jobRunning() || std::filesystem::exists(Path("closed.shp")));
 }
 
-// Closing during an ASCII job stops it after a whole line; an option
-// applied in the modeless dialog during a job holds from the next point.
-TEST_F(Wiring, ClosingAndApplyingDuringAsciiJobs) {
+// An option applied in the modeless dialog during a job holds from the next
+// point; closing the main window stops an ASCII job after a whole line.
+TEST_F(Wiring, ApplyingAndClosingDuringAsciiJobs) {
   form->optASCII->click();
   std::string text;
   for (int i = 0; i < 200000; ++i) text += "15 50 0\r\n";
@@ -141,10 +132,10 @@ TEST_F(Wiring, ClosingAndApplyingDuringAsciiJobs) {
   EXPECT_TRUE(out.size() % line == 0 && out.size() < 200000 * line) << out.size();
 }
 
-// Save and Load Properties restore every control the file holds, in the main
-// window and the options dialog; a load error shows its number; the options
-// dialog's Cancel discards its edits and OK applies them; the parameter
-// buttons fill their own group; numbers appear in the user's decimal sign.
+// Save and Load Properties restore every control the file holds; a load
+// error shows its number; the options dialog's Cancel discards its edits and
+// OK applies them; the parameter buttons fill their own group; numbers
+// appear in the user's decimal sign.
 TEST_F(Wiring, PropertiesOptionsParameterButtonsAndDecimalSign) {
   QList<QWidget*> controls = form->centralWidget()->findChildren<QWidget*>();
   for (int page = 0; page < 4; ++page) controls += Dlg().picOptions[page]->findChildren<QWidget*>();  // the ASCII page is not in the file
@@ -163,17 +154,15 @@ TEST_F(Wiring, PropertiesOptionsParameterButtonsAndDecimalSign) {
   for (QRadioButton* b : {form->optASCII, form->optINGKallgemein, form->optOutBL}) b->click();
   Dlg().chkStat2->setCheckState(Qt::PartiallyChecked);
   const QStringList saved = values("");
-  files->answers = {QPath("all.par"), QPath("all.par")};
+  WriteBytes(Path("short.par"), "#FALSE#\r\n#TRUE#\r\n");
+  files->answers = {QPath("all.par"), QPath("all.par"), QPath("short.par")};
   form->M_EinstSp->trigger();
   values("x");
   for (QRadioButton* b : {form->optSHP, form->optInKrovak, form->optOutGK}) b->click();
-  Dlg().chkStat2->setCheckState(Qt::Checked);
   form->M_EinstLa->trigger();
-  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   EXPECT_EQ(values(""), saved);
   EXPECT_EQ(form->session().OptionValues, Dlg().controlValues()) << "loaded options are applied";
-  WriteBytes(Path("short.par"), "#FALSE#\r\n#TRUE#\r\n");
-  files->answers = {QPath("short.par")};
+  EXPECT_TRUE(messages->shown.empty()) << messages->first();
   form->M_EinstLa->trigger();
   ASSERT_EQ(messages->shown.size(), 1u);
   EXPECT_EQ(messages->shown[0].text, "62   Fehler Beim Laden der Parameter Datei");
