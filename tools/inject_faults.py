@@ -588,7 +588,10 @@ def prepare_tree(repo, rev, work):
     if not re.fullmatch(r"[0-9a-f]{40}", sha):
         sys.exit(f"inject_faults: unknown revision {rev}")
     base = os.path.join(work, sha[:12])
-    src, build = os.path.join(base, "src"), os.path.join(base, "build")
+    # The build folder inside the tree, as `make` has it: the programs find
+    # the shipped library beside it.
+    src = os.path.join(base, "src")
+    build = os.path.join(src, "build")
     if not os.path.exists(os.path.join(base, ".unpacked")):
         shutil.rmtree(src, ignore_errors=True)
         os.makedirs(src)
