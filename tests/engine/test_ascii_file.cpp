@@ -1,17 +1,65 @@
-// The ASCII driver: what is written for good lines, the one message a bad
-// line or file gives and what the target keeps, under a decimal comma and a
-// decimal point; every file operation refused in turn; a write cut short.
+// Numbers as text: how they are written, the errors of texts that are no
+// numbers, the decimal sign of a locale (what texts read as is checked
+// against an independent reading by the numtext fuzz target, whose kept
+// corpus the replay runs). The ASCII driver: what is written for good
+// lines, the one message a bad line or file gives and what the target
+// keeps, under a decimal comma and a decimal point; every file operation
+// refused in turn; a write cut short.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
+#include <optional>
 
+#include "core/errors.hpp"
 #include "formats/drivers.hpp"
 #include "job/job_start.hpp"
 #include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
+
+TEST(NumText, WritesFifteenSignificantDigitsAndRefusesWithTheGermanText) {
+  const std::tuple<double, char, const char*> cases[] = {
+      {0.9996, ',', "0,9996"}, {1.0 / 3, '.', "0.333333333333333"}, {2.0 / 3, ',', "0,666666666666667"},
+      {0.1 + 0.2, '.', "0.3"}, {100, ',', "100"}, {-1234.5, '.', "-1234.5"}, {33512345.67890123, '.', "33512345.6789012"},
+      {999999999999999.9, '.', "1e+15"}, {-0.0, ',', "0"}, {123456789012345, ',', "123456789012345"}};
+  for (const auto& [value, sign, text] : cases) EXPECT_EQ(FormatNumber(value, sign), text);
+  for (const auto& [text, what] : {std::pair{"1,5.2", "Typen unverträglich"}, std::pair{"1e400", "Überlauf"}}) {
+    try {
+      (void)ParseNumber(text);
+      ADD_FAILURE() << text;
+    } catch (const RunTimeError& e) {
+      EXPECT_STREQ(e.what(), what);
+    }
+    EXPECT_FALSE(IsNumeric(text));
+  }
+  EXPECT_TRUE(IsNumeric(" -0,25e+2\t") && std::signbit(ParseNumber("-0")));
+}
+
+TEST(NumText, DecimalSignOfTheLocale) {
+  for (const char* name : {"de_DE.UTF-8", "de_AT", "cs_CZ.UTF-8", "fr_FR.ISO-8859-1", "de_DE@euro"}) {
+    EXPECT_EQ(DecimalSignOfLocale(name), ',') << name;
+  }
+  for (const char* name : {"C", "C.UTF-8", "POSIX", "", "en_US.UTF-8", "de_CH.UTF-8"}) {
+    EXPECT_EQ(DecimalSignOfLocale(name), '.') << name;
+  }
+  // LC_ALL, then LC_NUMERIC, then LANG; an empty one does not count.
+  const char* names[] = {"LC_ALL", "LC_NUMERIC", "LANG"};
+  std::optional<std::string> saved[3];
+  for (int i = 0; i < 3; ++i) {
+    if (const char* v = std::getenv(names[i])) saved[i] = v;
+  }
+  const char* de = "de_DE.UTF-8";
+  const std::tuple<const char*, const char*, const char*, char> cases[] = {
+      {de, "C", "C", ','}, {nullptr, de, "C", ','}, {"", nullptr, de, ','}, {"C", de, de, '.'}, {nullptr, nullptr, nullptr, '.'}};
+  for (const auto& [all, numeric, lang, sign] : cases) {
+    const char* values[] = {all, numeric, lang};
+    for (int i = 0; i < 3; ++i) values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
+    EXPECT_EQ(DecimalSignFromEnvironment(), sign) << (numeric ? numeric : "-");
+  }
+  for (int i = 0; i < 3; ++i) saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+}
 
 /// The text in the local spelling: commas become `sign`.
 std::string L(std::string text, char sign) {

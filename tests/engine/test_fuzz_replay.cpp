@@ -4,11 +4,7 @@
 #define PELMO_FUZZ_REPLAY 1
 
 #include "test_support.hpp"
-#include "tests/fuzz/target_geodesy.hpp"
-#include "tests/fuzz/target_numtext.hpp"
-#include "tests/fuzz/target_paramsets.hpp"
-#include "tests/fuzz/target_properties.hpp"
-#include "tests/fuzz/target_shapefile.hpp"
+#include "tests/fuzz/targets.hpp"
 
 namespace pelmo::fuzz {
 
