@@ -1,7 +1,6 @@
-// Helpers of the engine tests: a front end that records what the engine
-// shows, a temporary folder, byte-exact files, walks over failing file
-// operations, PROJ, and shapefiles written and read back with shapelib, so
-// that neither side of a shapefile test goes through our own file code.
+// Helpers of the engine tests: a recording front end, a temporary folder,
+// files, walks over failing file operations, PROJ, the batch tool, and
+// shapefiles written and read back with shapelib.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,16 +31,14 @@
 
 namespace pelmo::test {
 
-struct ShownBox {
-  std::string text, title;
-  MsgIcon icon = MsgIcon::kNone;
-};
-
 /// Records messages, questions, the log, event passes and the progress
 /// window; answers questions from `answers` (empty: No); calls `onEvents`
 /// at every event pass with the number of passes so far.
-class RecordingFrontEnd : public FrontEnd {
- public:
+struct RecordingFrontEnd : FrontEnd {
+  struct ShownBox {
+    std::string text, title;
+    MsgIcon icon = MsgIcon::kNone;
+  };
   std::vector<ShownBox> messages, questions;
   std::deque<bool> answers;
   std::string log, percent;
@@ -49,9 +46,7 @@ class RecordingFrontEnd : public FrontEnd {
   int progressOpened = 0, progressClosed = 0;
   std::function<void(long)> onEvents;
 
-  void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) override {
-    messages.push_back({text, title, icon});
-  }
+  void ShowMessage(const std::string& text, const std::string& title, MsgIcon icon) override { messages.push_back({text, title, icon}); }
   bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override {
     questions.push_back({text, title, icon});
     const bool yes = !answers.empty() && answers.front();
@@ -59,9 +54,7 @@ class RecordingFrontEnd : public FrontEnd {
     return yes;
   }
   void LogChanged(const std::string& text) override { log = text; }
-  void ProcessEvents() override {
-    if (++eventPasses, onEvents) onEvents(eventPasses);
-  }
+  void ProcessEvents() override { onEvents ? onEvents(++eventPasses) : void(++eventPasses); }
   void ProgressOpen() override { ++progressOpened; }
   void ProgressClose() override { ++progressClosed; }
   void ProgressPercent(const std::string& text) override { percent = text; }
@@ -71,14 +64,12 @@ class RecordingFrontEnd : public FrontEnd {
   }
 };
 
+inline int tempFolders = 0;
+
 /// A fresh folder under the temporary folder, removed with its content.
 struct TempFolder {
-  const std::filesystem::path path_ = std::filesystem::temp_directory_path() / ("pelmo_test_" + std::to_string(::getpid()) +
-                                                                                "_" + std::to_string(++Counter()));
-  static int& Counter() {
-    static int counter = 0;
-    return counter;
-  }
+  const std::filesystem::path path_ =
+      std::filesystem::temp_directory_path() / ("pelmo_test_" + std::to_string(::getpid()) + "_" + std::to_string(++tempFolders));
   TempFolder() { std::filesystem::remove_all(path_), std::filesystem::create_directories(path_); }
   ~TempFolder() {
     std::error_code ec;
@@ -88,9 +79,7 @@ struct TempFolder {
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 };
 
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+inline void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 inline std::string ReadBytes(const std::string& path) {
   if (!std::filesystem::is_regular_file(path)) return {};
@@ -259,9 +248,8 @@ inline constexpr double kE0 = 5500000, kN0 = 5540000;
 /// A closed ring of n vertices on an ellipse about (kE0 + x, kN0 + y).
 inline Part Ring(double x, double y, double rx, double ry, int n) {
   Part p;
-  for (int k = 0; k <= n; ++k) {
-    const double t = 2 * std::numbers::pi * (k % n) / n;
-    p.emplace_back(kE0 + x + rx * std::cos(t), kN0 + y + ry * std::sin(t));
+  for (double k = 0, step = 2 * std::numbers::pi / n; k <= n; ++k) {
+    p.emplace_back(kE0 + x + rx * std::cos(step * (k < n ? k : 0)), kN0 + y + ry * std::sin(step * (k < n ? k : 0)));
   }
   return p;
 }
