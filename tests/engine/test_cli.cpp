@@ -1,7 +1,6 @@
 // pelmo-cli end to end: exit statuses, messages on standard error, the
 // shipped library against PROJ, the projection names and the file type in
 // the properties file it writes, properties files read back.
-#include <gtest/gtest.h>
 
 #include <sstream>
 

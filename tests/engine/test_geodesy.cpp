@@ -1,17 +1,14 @@
 // The geodetic routines against GeographicLib, PROJ and the EPSG example:
 // meridian arc, Gauss-Krueger, geocentric conversion, Helmert, arcsine,
 // Krovak; the fault each degenerate input raises; the self-test records.
-#include <gtest/gtest.h>
 
 #include <GeographicLib/Ellipsoid.hpp>
 #include <GeographicLib/Geocentric.hpp>
 #include <GeographicLib/TransverseMercatorExact.hpp>
 #include <cfenv>
 #include <limits>
-#include <numbers>
 #include <sstream>
 
-#include "core/errors.hpp"
 #include "geodesy/selftest.hpp"
 #include "test_support.hpp"
 

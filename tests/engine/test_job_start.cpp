@@ -1,11 +1,9 @@
 // The job start: the checks of the active datum mode, each refusal before
 // any file operation; the meridian-arc coefficients; identical source and
 // target in every spelling; the elapsed time after every run.
-#include <gtest/gtest.h>
 
 #include <regex>
 
-#include "job/job_start.hpp"
 #include "test_support.hpp"
 
 namespace pelmo::test {

@@ -4,10 +4,8 @@
 // seven-parameter (".7pr") files: the reader, the loaders' all-or-nothing
 // assignment, and the shipped library in data/ against the EPSG dataset
 // through PROJ.
-#include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
-#include <numbers>
 
 #include "paramfiles/paramsets.hpp"
 #include "paramfiles/properties.hpp"

@@ -1,11 +1,7 @@
 // The point chain: translation mode, settings changed between points, and
 // the seven-parameter chain through every input and output projection
 // against PROJ pipelines with real datum changes.
-#include <gtest/gtest.h>
 
-#include <numbers>
-
-#include "core/errors.hpp"
 #include "test_support.hpp"
 
 namespace pelmo::test {

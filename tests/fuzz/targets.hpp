@@ -20,7 +20,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "../engine/job_setups.hpp"
 #include "core/errors.hpp"
 #include "core/frontend.hpp"
 #include "core/numtext.hpp"
@@ -188,8 +187,7 @@ inline int FuzzParamSets(const std::uint8_t* data, std::size_t size) {
 // The shapefile driver on damaged .shp and .shx files. Input:
 // a mode byte, the length of the .shp part (32-bit little-endian), the .shp
 // bytes, then the .shx bytes; the attribute table is a small fixed file.
-// Mode bit 0 runs the seven-parameter chain (GK-Germ on Bessel to UTM on
-// GRS 1980) instead of a translation, bit 1 puts older targets in place.
+// Mode bit 1 puts older targets in place (bit 0 is not used).
 // The sources stay as they were; a success shows no message and writes the
 // targets as long as their headers say; a failure shows one message and
 // leaves no target it touched.
@@ -212,7 +210,6 @@ inline int FuzzShapefile(const std::uint8_t* data, std::size_t size) {
   TransformSettings& t = s.settings;
   t.txtQuelldatei = Scratch("quelle.shp"), t.txtZielDatei = Scratch("ziel.shp");
   t.optSevPar = false, t.optTranslation = true, t.txtDX = "1000,5", t.txtDY = "-2000,25";
-  if (data[0] & 1) test::UseGkToUtmDhdn(s);
   const bool ok = TransformShapeFile(s);
   Check(fe.messages == (ok ? 0 : 1), "messages: " + std::to_string(fe.messages) + " " + fe.lastMessage);
   for (int i = 0; i < 3; ++i) {
