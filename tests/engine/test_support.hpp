@@ -35,12 +35,16 @@
 
 namespace pelmo::test {
 
+// Ellipsoids: semi-major axis and first eccentricity.
+inline constexpr const char *kBesselA = "6377397.155", *kBesselE = "0.0816968312225269", *kGrs80A = "6378137",
+                            *kGrs80E = "0.0818191910428158";
+
 /// Seven-parameter mode, Bessel 1841 on both sides, zero sets, between the
 /// start-up projections (Krovak to GK-Germ).
 inline void UseBesselOnBothSides(Session& s) {
   TransformSettings& t = s.settings;
   t.optSevPar = true, t.optTranslation = false;
-  t.txtEll1a = t.txtEll2a = "6377397.155", t.txtEll1e = t.txtEll2e = "0.0816968312225269";
+  t.txtEll1a = t.txtEll2a = kBesselA, t.txtEll1e = t.txtEll2e = kBesselE;
   s.MeridianCoeffs = geotra::MeridianArcCoeffs(6377397.155, 0.0816968312225269);
   s.Touch();
 }
@@ -51,7 +55,7 @@ inline void UseGkToUtmDhdn(Session& s) {
   UseBesselOnBothSides(s);
   TransformSettings& t = s.settings;
   t.optInKrovak = t.optOutGK = false, t.optInGK = t.optOUTetrs = true;
-  t.txtEll2a = "6378137", t.txtEll2e = "0.0818191910428158", t.txtP1 = "598.1", t.txtP2 = "73.7", t.txtP3 = "418.2";
+  t.txtEll2a = kGrs80A, t.txtEll2e = kGrs80E, t.txtP1 = "598.1", t.txtP2 = "73.7", t.txtP3 = "418.2";
   t.txtP4 = "6.7", t.txtP5 = "2.455", t.txtP6 = "-0.045", t.txtP7 = "-0.202";  // rotations about Z, Y, X
   s.OptionValues[opt::kGKBM] = s.OptionValues[opt::kUTMBM2] = "15", s.OptionValues[opt::kUTMma2] = "0.9996";
   s.MeridianCoeffs = geotra::MeridianArcCoeffs(6378137, 0.0818191910428158);

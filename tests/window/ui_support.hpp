@@ -15,15 +15,22 @@
 #include <vector>
 
 #include "window/form1.hpp"
+#include "window/look.hpp"
+#include "window/options_dialog.hpp"
 
 namespace pelmo::uitest {
 
 using ui::Form1;
 
-/// Answers every show from `answers` (nullopt: the user cancelled).
+/// Records the name each show proposes; answers from `answers` (nullopt: the user cancelled).
 struct ScriptedFileDialog : ui::CommonDialog {
+  struct Shown {
+    QString proposedName;
+  };
   std::deque<std::optional<QString>> answers;
+  std::vector<Shown> shown;
   std::optional<Choice> run(Mode) override {
+    shown.push_back({fileName()});
     if (answers.empty()) ADD_FAILURE() << "file dialog shown without a scripted answer";
     const std::optional<QString> answer = answers.empty() ? std::nullopt : answers.front();
     if (!answers.empty()) answers.pop_front();
@@ -36,13 +43,14 @@ struct ScriptedMessages : ui::MessageBoxes {
   struct Shown {
     bool question;
     QString text, title;
+    MsgIcon icon;
   };
   std::deque<bool> answers;
   std::vector<Shown> shown;
   using MessageBoxes::message;
-  void message(const QString& text, const QString& title, MsgIcon, const QString&) override { shown.push_back({false, text, title}); }
-  bool yesNo(const QString& text, const QString& title, MsgIcon) override {
-    shown.push_back({true, text, title});
+  void message(const QString& text, const QString& title, MsgIcon icon, const QString&) override { shown.push_back({false, text, title, icon}); }
+  bool yesNo(const QString& text, const QString& title, MsgIcon icon) override {
+    shown.push_back({true, text, title, icon});
     if (answers.empty()) ADD_FAILURE() << "unscripted question: " << text.toStdString();
     const bool yes = !answers.empty() && answers.front();
     if (!answers.empty()) answers.pop_front();
@@ -51,7 +59,7 @@ struct ScriptedMessages : ui::MessageBoxes {
   std::string first() const { return shown.empty() ? std::string() : shown.front().text.toStdString(); }
 };
 
-/// A main window with scripted dialogs and a temporary folder.
+/// A main window with scripted dialogs, a temporary folder and no user settings of earlier tests.
 class WindowTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -62,6 +70,7 @@ class WindowTest : public ::testing::Test {
   QString QPath(const std::string& name) const { return tmp.filePath(QString::fromStdString(name)); }
   ui::OptionsDialog& Dlg() { return form->optionsDialog(); }
 
+  bool cleared = (ui::UserSettings().clear(), true);
   QTemporaryDir tmp;
   ScriptedFileDialog* files = new ScriptedFileDialog;
   ScriptedMessages* messages = new ScriptedMessages;
@@ -74,6 +83,14 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) { std:
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// Lines of a text file without their CR LF.
+inline std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('\r')));
+  return lines;
 }
 
 }  // namespace pelmo::uitest
