@@ -1,10 +1,5 @@
-// Numbers as text: how they are written, the errors of texts that are no
-// numbers, the decimal sign of a locale (what texts read as is checked
-// against an independent reading by the numtext fuzz target, whose kept
-// corpus the replay runs). The ASCII driver: what is written for good
-// lines, the one message a bad line or file gives and what the target
-// keeps, under a decimal comma and a decimal point; every file operation
-// refused in turn; a write cut short.
+// Numbers written, refused, the locale's decimal sign (reading: the numtext fuzz corpus). The ASCII driver under
+// either decimal sign: good lines, the message of a bad one, refused file operations, a write cut short.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -22,12 +17,7 @@ TEST(NumText, WritesFifteenSignificantDigitsAndRefusesWithTheGermanText) {
       {999999999999999.9, '.', "1e+15"}, {-0.0, ',', "0"}, {123456789012345, ',', "123456789012345"}};
   for (const auto& [value, sign, text] : cases) EXPECT_EQ(FormatNumber(value, sign), text);
   for (const auto& [text, what] : {std::pair{"1,5.2", "Typen unverträglich"}, std::pair{"1e400", "Überlauf"}}) {
-    try {
-      (void)ParseNumber(text);
-      ADD_FAILURE() << text;
-    } catch (const RunTimeError& e) {
-      EXPECT_STREQ(e.what(), what);
-    }
+    try { ADD_FAILURE() << ParseNumber(text); } catch (const RunTimeError& e) { EXPECT_STREQ(e.what(), what); }
     EXPECT_FALSE(IsNumeric(text));
   }
   EXPECT_TRUE(IsNumeric(" -0,25e+2\t") && std::signbit(ParseNumber("-0")));
@@ -43,9 +33,7 @@ TEST(NumText, DecimalSignOfTheLocale) {
   // LC_ALL, then LC_NUMERIC, then LANG; an empty one does not count.
   const char* names[] = {"LC_ALL", "LC_NUMERIC", "LANG"};
   std::optional<std::string> saved[3];
-  for (int i = 0; i < 3; ++i) {
-    if (const char* v = std::getenv(names[i])) saved[i] = v;
-  }
+  for (int i = 0; i < 3; ++i) if (const char* v = std::getenv(names[i])) saved[i] = v;
   const char* de = "de_DE.UTF-8";
   const std::tuple<const char*, const char*, const char*, char> cases[] = {
       {de, "C", "C", ','}, {nullptr, de, "C", ','}, {"", nullptr, de, ','}, {"C", de, de, '.'}, {nullptr, nullptr, nullptr, '.'}};
@@ -112,9 +100,8 @@ TEST(AsciiFile, GoodLinesAreShiftedAndWrittenInTheLocalSpelling) {
   }
 }
 
-// A bad line stops the run with one message (title Pelmo): the error, the
-// line number, the line as it can be shown (U+FFFD for what cannot), what the
-// target keeps; the target keeps the lines before it, the source stays.
+// One message (title Pelmo): error, field, line number and text (U+FFFD for what cannot be shown), what the
+// target keeps, which are the lines before; the source stays.
 TEST(AsciiFile, BadLineStopsTheRunWithOneMessage) {
   const std::string R = "\xEF\xBF\xBD", mismatch = "Typen unverträglich", range = "Index außerhalb des gültigen Bereichs";
   const std::string tooLong = "Nicht genügend Zeichenfolgenspeicher: die Zeile ist länger als 1048576 Zeichen";
@@ -174,11 +161,8 @@ TEST(AsciiFile, BadLineStopsTheRunWithOneMessage) {
   EXPECT_EQ(job.fe.OnlyMessage(), "Pfad nicht gefunden: Datei \"" + job.dir.File("fehlt/ziel.txt") + "\" (Öffnen)");
 }
 
-// Every file operation of a job refused in turn: one message naming the
-// file, the source unchanged, no file left open, and the
-// target holding exactly the first lines of the result that the message says
-// it holds (a refused write loses its block, a refused close none). A write
-// the system cuts short leaves no piece of a line behind.
+// Refused in turn: one message, the source unchanged, no file left open, the target holding the first lines the
+// message says. A write the system cuts short leaves no piece of a line.
 TEST(AsciiFile, FailingWritesLeaveWholeLines) {
   AsciiJob job(',');
   std::string input, result;
@@ -216,8 +200,7 @@ TEST(AsciiFile, FailingWritesLeaveWholeLines) {
       });
   EXPECT_GE(steps, 8);
   EXPECT_TRUE(std::count(keptSeen.begin(), keptSeen.end(), 0) && std::count(keptSeen.begin(), keptSeen.end(), kLines));
-  // A file size limit cuts a block in the middle of a line: the target is
-  // cut back to the last whole line and the message says "disk full".
+  // A file size limit cuts a line: the target ends at the last whole line, the message says "disk full".
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
   const auto handler = std::signal(SIGXFSZ, SIG_IGN);

@@ -1,7 +1,4 @@
-// pelmo-cli end to end: exit statuses, messages on standard error, the
-// shipped library against PROJ, the projection names and the file type in
-// the properties file it writes, properties files read back.
-
+// pelmo-cli: exit statuses and messages, the shipped library against PROJ, names and types in the .par it writes.
 #include <sstream>
 
 #include "paramfiles/properties.hpp"
@@ -45,9 +42,7 @@ TEST(Cli, UsageErrorsStoppedJobsAndTranslations) {
   EXPECT_EQ(Cli(dir, "--quiet --translation 0 0 0 in.txt q.txt").err, "");
 }
 
-// GK-Germ on Bessel with DHDN into UTM on GRS 1980 from the shipped files,
-// against the same chain in PROJ; the height column passes through. Saved
-// as a properties file and loaded again, the job gives the same result.
+// DHDN GK to UTM from the shipped files against PROJ, the height passed through; the same from a saved .par.
 TEST(Cli, ShippedFilesAgreeWithProjAndSurviveAPropertiesFile) {
   TempFolder dir;
   std::string src;
@@ -78,9 +73,7 @@ TEST(Cli, ShippedFilesAgreeWithProjAndSurviveAPropertiesFile) {
   EXPECT_EQ(ReadBytes(dir.File("9b.txt")), ReadBytes(dir.File("9.txt")));
 }
 
-// The five projection names, in either direction and any case, and the file
-// type, from --type or guessed from the source's extension in any case,
-// reach the properties file pelmo-cli writes.
+// The five names either way in any case, and --type or the extension in any case, reach the saved .par.
 TEST(Cli, ProjectionNamesAndFileTypeInThePropertiesFile) {
   TempFolder dir;
   const auto saved = [&](const std::string& args) {
@@ -91,9 +84,7 @@ TEST(Cli, ProjectionNamesAndFileTypeInThePropertiesFile) {
     std::filesystem::remove(dir.File("p.par"));
     std::string flags;
     for (const bool f : {s.optInGK, s.optINGKallgemein, s.optINetrs, s.optInKrovak, s.optInBL, s.optOutGK, s.optOutGKallgemein,
-                         s.optOUTetrs, s.optOutKrovak, s.optOutBL, s.optSHP, s.optASCII}) {
-      flags += f ? "1" : "0";
-    }
+                         s.optOUTetrs, s.optOutKrovak, s.optOutBL, s.optSHP, s.optASCII}) flags += f ? "1" : "0";
     return flags;
   };
   const char* names[] = {"GK-Germ", "gk-general", "UTM", "KROVAK", "Ell"};

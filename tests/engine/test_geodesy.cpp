@@ -1,7 +1,4 @@
-// The geodetic routines against GeographicLib, PROJ and the EPSG example:
-// meridian arc, Gauss-Krueger, geocentric conversion, Helmert, arcsine,
-// Krovak; the fault each degenerate input raises; the self-test records.
-
+// The geodetic routines against GeographicLib, PROJ and EPSG; the fault of each degenerate input; the self-test.
 #include <GeographicLib/Ellipsoid.hpp>
 #include <GeographicLib/Geocentric.hpp>
 #include <GeographicLib/TransverseMercatorExact.hpp>
@@ -38,8 +35,7 @@ TEST(Geodesy, MeridianArcAndGaussKruegerAgreeWithGeographicLib) {
                        c[4] * std::sin(8 * B) - c[5] * std::sin(10 * B);
       EXPECT_NEAR(G, meridian.MeridianDistance(OracleDeg(B)), 1e-3) << deg;
       EXPECT_NEAR(GKToBL(meridian.MeridianDistance(deg), 0, ell.a, ell.e)[0], OracleRad(deg), 5e-11) << deg;
-      // Forward within 6 degrees of the meridian; the inverse series stop at
-      // y^4 and y^5: a millimetre in a 2-degree strip, 6 mm at 3 degrees.
+      // Forward to 6 degrees; the inverse series stop at y^4, y^5: 1 mm to 2 degrees, 6 mm at 3.
       for (double ldeg = -6; ldeg <= 6; ldeg += 0.5) {
         double east = 0, north = 0, lat = 0, lon = 0;
         tm.Forward(0, OracleDeg(B), OracleDeg(Rad(ldeg)), east, north);
@@ -85,10 +81,7 @@ TEST(Geodesy, GeocentricAgreesWithGeographicLibBothWays) {
   }
 }
 
-// PROJ's helmert step with +exact builds R3(rz) R2(ry) R1(rx) in the
-// coordinate-frame convention; the large rotations of the last set expose
-// the order. Then the arcsine against std::asin (a few bits are lost next
-// to +-1, still below 1e-14 rad).
+// PROJ's exact helmert, R3(rz) R2(ry) R1(rx) (the large last set exposes the order); arcsine against std::asin.
 TEST(Geodesy, HelmertAgreesWithProjAndArcSinWithStdAsin) {
   for (const std::array<double, 7>& s : {std::array<double, 7>{598.1, 73.7, 418.2, 6.7, -2.455, 0.045, 0.202},
                                          {-570.8, -85.7, -462.8, -3.5, 5.137, -1.474, -4.998},
@@ -105,9 +98,8 @@ TEST(Geodesy, HelmertAgreesWithProjAndArcSinWithStdAsin) {
   for (const double x : {0.99999, 1 - 1e-15}) EXPECT_NEAR(ArcSin(x), std::asin(x), 1e-14) << x;
 }
 
-// EPSG guidance note 7-2, Krovak (method 9819), worked example; then PROJ
-// over the area of use. PROJ takes the cone's pole at 59deg42'42.69689",
-// this program at 59deg42'42.6968": the southings differ by up to 3 mm.
+// EPSG guidance note 7-2's Krovak example, and PROJ over the area (its cone pole 59deg42'42.69689", ours
+// 59deg42'42.6968": up to 3 mm).
 TEST(Geodesy, KrovakAgreesWithEpsgAndProj) {
   const auto xy = BLToKrovak(Rad(50 + 12.0 / 60 + 32.442 / 3600), Rad(16 + 50.0 / 60 + 59.179 / 3600), kBessel.a, kBessel.e);
   EXPECT_NEAR(xy[0], 1050538.63, 0.01);  // southing
@@ -129,9 +121,7 @@ TEST(Geodesy, KrovakAgreesWithEpsgAndProj) {
 
 /// How a call ends: "result" or the kind of fault it raised.
 std::string Outcome(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const FloatingPointFault& fault) {
+  try { call(); } catch (const FloatingPointFault& fault) {
     return std::array{"division by zero", "overflow", "invalid operation", "invalid argument"}[static_cast<int>(fault.kind())];
   }
   return "result";
@@ -162,12 +152,7 @@ TEST(Geodesy, FaultOfEachDegenerateInput) {
   // Extreme and non-finite arguments end in a fault or in finite values.
   const double values[] = {0, -0.0, 1, -1, 1e-300, kA, -kA, 1e300, -1e300, std::numeric_limits<double>::infinity(), kNaN};
   const auto finite = [](auto call) {
-    try {
-      for (const double v : call()) {
-        if (!std::isfinite(v)) return false;
-      }
-    } catch (const FloatingPointFault&) {
-    }
+    try { for (const double v : call()) if (!std::isfinite(v)) return false; } catch (const FloatingPointFault&) {}
     return true;
   };
   for (const double x : values) {
@@ -189,8 +174,7 @@ TEST(Geodesy, FaultOfEachDegenerateInput) {
   EXPECT_EQ(Outcome([] { XYZToBLH(0, 0, 0, kA, kE); }), "division by zero");
 }
 
-// The self-test records, written with a stream that would write decimal
-// commas, read back and checked against GeographicLib.
+// The self-test records (a stream that would write decimal commas) against GeographicLib.
 TEST(Geodesy, SelfTestRecordsAgreeWithGeographicLib) {
   struct Comma : std::numpunct<char> {
     char do_decimal_point() const override { return ','; }

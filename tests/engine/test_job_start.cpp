@@ -1,7 +1,4 @@
-// The job start: the checks of the active datum mode, each refusal before
-// any file operation; the meridian-arc coefficients; identical source and
-// target in every spelling; the elapsed time after every run.
-
+// The job start: checks of the datum mode before any file operation, the arc coefficients, identical names, time.
 #include <regex>
 
 #include "test_support.hpp"
@@ -28,8 +25,7 @@ struct Job {
     WriteBytes(s.settings.txtQuelldatei, "5500000 5650000 10\r\n");
   }
   void Translation() { s.settings.optSevPar = false, s.settings.optTranslation = true; }
-  /// Runs the job; a rejection comes before any file operation with its one
-  /// message (title Pelmo), no progress window and nothing logged.
+  /// A rejection comes before any file operation: one message (title Pelmo), no progress, nothing logged.
   JobOutcome Run(const std::string& rejection = "") {
     fe = RecordingFrontEnd();
     s.settings.txtDateien.clear();
@@ -88,8 +84,7 @@ TEST(JobStart, ChecksOfTheActiveDatumMode) {
   Job both;
   both.s.settings.txtEll1e = "0.5", both.s.settings.txtEll2a = "1";
   both.Run(kEll1);
-  // The meridian-arc coefficients come from ellipsoid 2; a rejection and the
-  // translation mode leave them alone.
+  // The arc coefficients come from ellipsoid 2; a rejection and the translation mode leave them alone.
   const MeridianCoeffArray sentinel{1, 2, 3, 4, 5, 6};
   sevenPar.s.MeridianCoeffs = sentinel;
   sevenPar.s.settings.txtEll2e = "0.1";
@@ -103,8 +98,7 @@ TEST(JobStart, ChecksOfTheActiveDatumMode) {
   EXPECT_EQ(job.s.MeridianCoeffs, sentinel);
 }
 
-// Source and target name one file however spelt: refused in either datum
-// mode before any file operation; for a shapefile, any two of its names.
+// One file however spelt, for a shapefile any two of its names: refused in either mode.
 TEST(JobStart, IdenticalSourceAndTargetAreRefused) {
   Job job;
   const std::string src = job.s.settings.txtQuelldatei;
@@ -132,8 +126,7 @@ TEST(JobStart, IdenticalSourceAndTargetAreRefused) {
   EXPECT_EQ(other.Run(), JobOutcome::kDone);
 }
 
-// The elapsed time follows the driver's log lines after every run that
-// reached a driver, failed ones included, which show the driver's message.
+// The elapsed time follows the driver's log lines after every run that reached a driver, failed ones too.
 TEST(JobStart, ElapsedTimeAfterEveryRun) {
   Job job(',');
   EXPECT_EQ(job.Run(), JobOutcome::kDone);

@@ -1,8 +1,5 @@
-// The shapefile driver on files written by shapelib: sound files read back
-// and checked byte by byte against an independent TransformPoint, the datum
-// case against PROJ; damaged, missing and unusable files, the overwrite
-// questions, Cancel, and every file operation refused in turn.
-
+// The shapefile driver on files shapelib wrote: results byte by byte; damaged, missing and unusable files,
+// the overwrite questions, Cancel, every file operation refused in turn.
 #include "test_support.hpp"
 
 namespace pelmo::test {
@@ -16,8 +13,7 @@ std::string Log(int type, std::size_t bytes, std::size_t records) {
          std::to_string(records) + "\r\n";
 }
 
-/// Rewrites record 1 as a larger ring: shapelib moves it to the end of the
-/// file and leaves its old bytes to no record.
+/// Rewrites record 1 larger: shapelib moves it to the end and leaves its old bytes to no record.
 void RewriteFirstRecord(const std::string& stem) {
   std::vector<double> xs, ys;
   for (const auto& [x, y] : Ring(100, 100, 5000, 5000, 40)) xs.push_back(x), ys.push_back(y);
@@ -28,12 +24,8 @@ void RewriteFirstRecord(const std::string& stem) {
   SHPClose(h);
 }
 
-// Each type with null records and records without vertices (one with a box
-// of its own); a record with bytes behind its points; a record moved to the
-// end and one larger than every buffer; Krovak output, whose boxes are not
-// the corners' boxes; Krovak input, where 0, 0 cannot be transformed, with
-// zero boxes; no records; a datum change (the chain itself is checked
-// against PROJ by the point-chain tests).
+// Null records, records without vertices (one with a box), bytes behind the points, a record moved to the end and
+// one larger than every buffer; Krovak out (boxes not of corners) and in (zero boxes); no records; a datum change.
 TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
   const double box[4] = {kE0 + 10, kN0 - 20, kE0 + 30, kN0 + 40};
   std::vector<TestShape> large = PolygonShapes(), tailed = PolyLineShapes();
@@ -91,8 +83,7 @@ TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
   }
 }
 
-// Damaged, missing and unusable files: one message (title Pelmo) naming the
-// file and what is wrong; the source unchanged, no target left behind.
+// One message (title Pelmo) naming the file and what is wrong; the source unchanged, no target left.
 TEST_F(Shapefile, RefusedWithOneMessage) {
   const auto at = [](const Files& f, int i) { return "Record " + std::to_string(i) + " (Byte " + std::to_string(Record(f, i)) + "): "; };
   std::string message;
@@ -164,9 +155,7 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
     }
     EXPECT_TRUE(TargetsGone());
   }
-  // A part starting at the last point passes. A shape type the driver does
-  // not transform is named (title of the application); a file of that type
-  // without records is copied.
+  // A part starting at the last point passes; a type not transformed is named, copied when without records.
   SetUp();
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   Edit([](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 60, 18); });
@@ -186,9 +175,7 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
   }
 }
 
-// Yes to every question replaces older, longer files entirely; No to any
-// keeps everything of them; a read-only table has a question of its own and
-// stays read-only.
+// Yes to all replaces older, longer files; No keeps them; a read-only table is asked about and stays read-only.
 TEST_F(Shapefile, OverwriteQuestions) {
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   RewriteFirstRecord(srcStem);  // bytes of no record must not show the old target
@@ -232,8 +219,7 @@ TEST_F(Shapefile, OverwriteQuestions) {
   }
 }
 
-// Cancel stops before the next vertex or record; the targets go (overwritten
-// and read-only ones too), the log lines and the source stay, no message.
+// Cancel stops at the next vertex or record; targets go (read-only ones too), log and source stay, no message.
 TEST_F(Shapefile, CancelDeletesTheTargets) {
   const std::tuple<int, std::vector<TestShape>, long, bool> cases[] = {{SHPT_POLYGON, PolygonShapes(), 5, false},
                                                                      {SHPT_POINT, PointShapes(200), 3, false},
@@ -257,9 +243,7 @@ TEST_F(Shapefile, CancelDeletesTheTargets) {
   }
 }
 
-// Every file operation of a job refused in turn: one message naming the
-// file, no target left, the source unchanged; only a
-// refused close of a source, which loses nothing, lets the run through.
+// One message naming the file, no target, the source unchanged; only a refused close of a source passes.
 TEST_F(Shapefile, EveryFileOperationRefusedInTurn) {
   for (const bool sevenPar : {false, true}) {
     if (sevenPar) UseGkToUtmDhdn(session);

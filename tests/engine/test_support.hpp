@@ -1,6 +1,4 @@
-// Helpers of the engine tests: a recording front end, a temporary folder,
-// files, walks over failing file operations, PROJ, the batch tool, and
-// shapefiles written and read back with shapelib.
+// Helpers of the engine tests: front end, folders, refused file operations, PROJ, pelmo-cli, shapelib.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,7 +33,7 @@
 
 namespace pelmo::test {
 
-// Ellipsoids: semi-major axis and first eccentricity.
+/// Semi-major axes and first eccentricities.
 inline constexpr const char *kBesselA = "6377397.155", *kBesselE = "0.0816968312225269", *kGrs80A = "6378137",
                             *kGrs80E = "0.0818191910428158";
 
@@ -62,14 +60,9 @@ inline void UseGkToUtmDhdn(Session& s) {
   s.Touch();
 }
 
-/// Records messages, questions, the log, event passes and the progress
-/// window; answers questions from `answers` (empty: No); calls `onEvents`
-/// at every event pass with the number of passes so far.
+/// Records what the engine shows; answers from `answers` (none left: No); calls `onEvents` with each pass's number.
 struct RecordingFrontEnd : FrontEnd {
-  struct ShownBox {
-    std::string text, title;
-    MsgIcon icon = MsgIcon::kNone;
-  };
+  struct ShownBox { std::string text, title; MsgIcon icon = MsgIcon::kNone; };
   std::vector<ShownBox> messages, questions;
   std::deque<bool> answers;
   std::string log, percent;
@@ -102,10 +95,7 @@ struct TempFolder {
   const std::filesystem::path path_ =
       std::filesystem::temp_directory_path() / ("pelmo_test_" + std::to_string(::getpid()) + "_" + std::to_string(++tempFolders));
   TempFolder() { std::filesystem::remove_all(path_), std::filesystem::create_directories(path_); }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempFolder() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
   const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 };
@@ -136,9 +126,7 @@ inline void UseAsciiTranslation(Session& s, const std::string& source, const std
   s.Touch();
 }
 
-/// Lets the n-th file operation fail for n = 1, 2, ... until a run needs
-/// fewer than n; `check(result, complete)` judges each run, `complete`
-/// being true for the run no refusal reached, whose count is returned.
+/// Refuses the n-th file operation for n = 1, 2, ... until a run is `complete` (needs fewer); returns that count.
 template <class Run, class Check>
 long ForEachFailingOperation(Run run, Check check) {
   for (long n = 1; n < 300; ++n) {
@@ -183,10 +171,7 @@ inline std::string Q(const std::string& s) {
 }
 
 #ifdef PELMO_CLI_PATH
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+struct CliRun { int status = -1; std::string out, err; };
 
 /// Runs pelmo-cli in `dir` with `args` (quoted where needed), the locale `locale` and empty input.
 inline CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
@@ -208,10 +193,7 @@ inline const std::string kDhdnToUtm33 = "+proj=pipeline +step +inv +proj=tmerc +
 using Vertex = std::pair<double, double>;
 using Part = std::vector<Vertex>;
 /// A record: its shape type (SHPT_NULL for a null record) and its parts.
-struct TestShape {
-  int type = SHPT_POLYGON;
-  std::vector<Part> parts;
-};
+struct TestShape { int type = SHPT_POLYGON; std::vector<Part> parts; };
 
 /// Writes stem.shp/.shx/.dbf with shapelib; the table has a text field
 /// with umlauts and an integer field.
@@ -241,9 +223,7 @@ inline void WriteShapefile(const std::string& stem, int type, const std::vector<
 
 /// The vertices of a shapefile's records as shapelib reads them; `ok` false when it cannot.
 struct ReadFile {
-  struct Shape {
-    std::vector<double> x, y;
-  };
+  struct Shape { std::vector<double> x, y; };
   bool ok = false;
   std::vector<Shape> shapes;
 };
@@ -304,12 +284,9 @@ inline std::vector<TestShape> PointShapes(int count = 6) {
   return v;
 }
 
-/// Checks a finished job from `srcStem` to `dstStem` byte by byte against
-/// the source with every vertex replaced by TransformPoint of it (in a
-/// session of its own), every box by the extent of its vertices (for records
-/// and files without any, of the transformed corners of the source box, an
-/// all-zero box staying zero), bytes of no record zero; the index and the
-/// .dbf are the source's (the index with the new header box); shapelib reads it.
+/// A finished job byte by byte: the source with each vertex through TransformPoint (a session of its own), boxes
+/// the extent of the vertices (without any: of the source box's corners transformed, a zero box kept), bytes of no
+/// record zero; the index and .dbf the source's (header box new); shapelib reads it.
 inline void ExpectTransformed(const std::string& srcStem, const std::string& dstStem, const Session& session) {
   RecordingFrontEnd fe;
   Session oracle(fe, session.decimalSign());
@@ -369,22 +346,18 @@ inline void ExpectTransformed(const std::string& srcStem, const std::string& dst
   EXPECT_TRUE(ReadShapefile(dstStem).ok) << "shapelib cannot read " << dstStem;
 }
 
-/// A temporary folder with the stems "quelle" and "ziel", a recording front
-/// end and a session in translation mode with the decimal comma.
+/// Stems "quelle" and "ziel" in a temporary folder; translation mode with the decimal comma.
 class ShapefileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     session.settings = TransformSettings();
     session.settings.txtQuelldatei = srcStem + ".shp", session.settings.txtZielDatei = dstStem + ".shp";
-    session.settings.optSevPar = false, session.settings.optTranslation = true;
-    session.settings.txtDX = "1000.5", session.settings.txtDY = "-2000.25";
+    session.settings.optSevPar = false, session.settings.optTranslation = true, session.settings.txtDX = "1000.5";
+    session.settings.txtDY = "-2000.25";
     session.Touch();
     fe = RecordingFrontEnd();
   }
-  struct Files {
-    std::string shp, shx, dbf;
-    bool operator==(const Files&) const = default;
-  };
+  struct Files { std::string shp, shx, dbf; bool operator==(const Files&) const = default; };
   static Files Take(const std::string& stem) { return {ReadBytes(stem + ".shp"), ReadBytes(stem + ".shx"), ReadBytes(stem + ".dbf")}; }
   /// Byte position of record `i` (from 1) by the index.
   static std::size_t Record(const Files& f, int i) { return 2 * static_cast<std::size_t>(BigEndianAt(f.shx, 92 + 8 * i)); }

@@ -1,7 +1,4 @@
-// The point chain: translation mode, settings changed between points, and
-// the seven-parameter chain through every input and output projection
-// against PROJ pipelines with real datum changes.
-
+// The point chain: translation, settings changed between points, every projection against PROJ pipelines.
 #include "test_support.hpp"
 
 namespace pelmo::test {
@@ -48,11 +45,7 @@ struct Chain {
   }
   PointResult Run(double first, double second, double height = 0) { return TransformPoint(s, first, second, height); }
   int ErrorOf(double first, double second) {
-    try {
-      Run(first, second);
-    } catch (const RunTimeError& e) {
-      return e.number();
-    }
+    try { Run(first, second); } catch (const RunTimeError& e) { return e.number(); }
     return 0;
   }
 };
@@ -89,10 +82,8 @@ TEST(TransformPoint, TranslationAndSettingsChangedBetweenPoints) {
   EXPECT_NEAR(ch.Run(0, 0)[2], 1000, 1e-6);
 }
 
-// Ell values are degrees here and radians in PROJ; PROJ's krovak works with
-// (-westing, -southing) like ours; the millions of a UTM easting are the
-// zone; the height of a Krovak point is ignored. The options of the other
-// side are set apart, so that a mix-up shows.
+// Ell: degrees here, radians in PROJ; Krovak (-westing, -southing) in both, its height ignored; UTM easting
+// millions the zone. The other side's options differ, so that a mix-up shows.
 TEST(TransformPoint, AgreesWithProjPipelinesThroughRealDatumChanges) {
   const auto grid = [](double x0, double x1, double y0, double y1, double h) {
     std::vector<std::array<double, 3>> pts;

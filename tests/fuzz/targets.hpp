@@ -1,14 +1,9 @@
-// The fuzz targets: each a function `int FuzzXxx(const std::uint8_t*,
-// std::size_t)` that runs one part of the engine on the input and checks
-// invariants. fuzz_main.cpp wraps one in LLVMFuzzerTestOneInput; the engine
-// tests replay the kept corpora (tests/fuzz-corpus/<target>/) through the
-// same functions with PELMO_FUZZ_REPLAY defined. A broken invariant aborts
-// under libFuzzer, which reports the input, and throws in the replay, which
-// GoogleTest reports.
+// The fuzz targets: each runs one part of the engine on the input and checks
+// invariants; a broken one aborts under libFuzzer (fuzz_main.cpp) and throws
+// in the engine tests' corpus replay (PELMO_FUZZ_REPLAY).
 #pragma once
 
 #include <stdlib.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -65,13 +60,9 @@ inline std::string ReadFile(const std::string& path) {
 
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
-// The number conversion and the ASCII driver. Every blank- or
-// line-separated token goes through TryParseNumber, checked against the
-// grammar written out here with strtod for the value; a number read is
-// written and read back; the input as a whole is an ASCII file in
-// translation mode, which either goes through without a message or stops
-// with one message naming a line, leaving the source as it was.
-
+// Every token against the grammar written out here (strtod for the value) and
+// written and read back; the whole input as an ASCII file in translation mode
+// goes through silently or stops with one message naming a line, source kept.
 /// Independent reading of a number text: 0 and the value, or the error number.
 inline int ExpectedNumber(std::string t, double& value) {
   const auto digits = [&](std::size_t& i) {
@@ -99,8 +90,7 @@ inline int FuzzNumText(const std::uint8_t* data, std::size_t size) {
     const std::string shown = "\"" + text.substr(b, std::min<std::size_t>(e - b, 80)) + "\"";
     Check(TryParseNumber(std::string_view(text).substr(b, e - b), got) == error, "error for " + shown);
     Check(error != 0 ? got == 12345 : got == want && std::signbit(got) == std::signbit(want), "value of " + shown);
-    // Written with 15 digits a number reads back within them (but for the
-    // largest doubles, which round up beyond the range).
+    // Written with 15 digits it reads back (the largest doubles round up beyond the range).
     Check(error != 0 || std::fabs(got) > 1.797693134862315e308 ||
               (TryParseNumber(FormatNumber(got, ','), back) == 0 && std::fabs(back - got) <= std::fabs(got) * 1e-14),
           "written and read back: " + shown);
@@ -118,11 +108,8 @@ inline int FuzzNumText(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// The properties-file reader. Any bytes either fail to load
-// with a number a damaged file gives (62 too short, 13 a value of the wrong
-// form, 380 a check-box state out of range, 14 a line too long) at a line
-// from 1 to 64, or load; what loaded saves, loads and saves to the same bytes.
-
+// Any bytes fail to load with the number of a damaged file (62 short, 13 form,
+// 380 range, 14 line too long) at a line 1-64, or save, load, save the same.
 inline int FuzzProperties(const std::uint8_t* data, std::size_t size) {
   const std::string in = Scratch("in.par"), first = Scratch("first.par"), second = Scratch("second.par");
   WriteFile(in, AsText(data, size));
@@ -147,31 +134,19 @@ inline int FuzzProperties(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// The ellipsoid and seven-parameter readers. Any bytes give
-// nothing or finite numbers; what is read, written back as one line with
-// the name quoted, reads back the same; a seven-parameter file read as an
-// ellipsoid file gives its first three values; a failed load changes nothing.
-
+// A set read, written back as one line, reads back the same, and as an
+// ellipsoid file gives its first values; a failed load changes nothing.
 inline int FuzzParamSets(const std::uint8_t* data, std::size_t size) {
   const std::string path = Scratch("in.7pr"), back = Scratch("back.7pr");
   WriteFile(path, AsText(data, size));
   const auto ell = ReadEllipsoidFile(path);
   const auto par = ReadSevenParFile(path);
   const auto same = [](double a, double b) { return std::isfinite(a) && a == b && std::signbit(a) == std::signbit(b); };
-  const auto line = [](const std::string& name, const double* v, int n) {
-    std::string l = "\"";
-    for (const char c : name) l += c == '"' ? "\"\"" : std::string(1, c);
-    for (int i = 0; i < n; ++i) l += (i ? "," : "\",") + FormatShortest(v[i]);
-    return l + "\r\n";
-  };
-  if (ell) {
-    const double v[2] = {ell->a, ell->e};
-    WriteFile(back, line(ell->name, v, 2));
-    const auto again = ReadEllipsoidFile(back);
-    Check(again && again->name == ell->name && same(again->a, ell->a) && same(again->e, ell->e), "ellipsoid " + ell->name);
-  }
   if (par) {
-    WriteFile(back, line(par->name, par->p.data(), 7));
+    std::string line = "\"";
+    for (const char c : par->name) line += c == '"' ? "\"\"" : std::string(1, c);
+    for (int i = 0; i < 7; ++i) line += (i ? "," : "\",") + FormatShortest(par->p[static_cast<std::size_t>(i)]);
+    WriteFile(back, line);
     const auto again = ReadSevenParFile(back);
     Check(again && again->name == par->name && ell && same(ell->a, par->p[0]) && same(ell->e, par->p[1]), "set " + par->name);
     for (std::size_t i = 0; i < 7; ++i) Check(same(again->p[i], par->p[i]), "value " + std::to_string(i + 1));
@@ -184,14 +159,9 @@ inline int FuzzParamSets(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// The shapefile driver on damaged .shp and .shx files. Input:
-// a mode byte, the length of the .shp part (32-bit little-endian), the .shp
-// bytes, then the .shx bytes; the attribute table is a small fixed file.
-// Mode bit 1 puts older targets in place (bit 0 is not used).
-// The sources stay as they were; a success shows no message and writes the
-// targets as long as their headers say; a failure shows one message and
-// leaves no target it touched.
-
+// Input: a mode byte (bit 1: older targets in place), the .shp length (32-bit
+// little-endian), the .shp and the .shx. Sources stay; a success is silent and
+// writes what the headers say; a failure shows one message, no target touched.
 inline int FuzzShapefile(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
   const std::size_t shpLen = std::min<std::size_t>(data[1] | data[2] << 8 | data[3] << 16 | std::size_t{data[4]} << 24, size - 5);
@@ -223,12 +193,8 @@ inline int FuzzShapefile(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// XYZToBLH and KrovakToBL on arbitrary doubles (X, Y, Z, a, e
-// and a mode byte): each returns finite values or raises a floating-point
-// fault, and returns at all (libFuzzer's time limit catches a hang). The
-// mode takes arbitrary ellipsoids or Bessel 1841 or GRS 1980, and arbitrary
-// coordinates or ones within ten Earth radii (Krovak: 2000 km).
-
+// XYZToBLH and KrovakToBL on X, Y, Z, a, e and a mode byte (Bessel, GRS 1980,
+// coordinates folded near the Earth) return finite values or a fault, never hang.
 inline int FuzzGeodesy(const std::uint8_t* data, std::size_t size) {
   double v[5];
   if (size < sizeof v) return 0;
@@ -240,14 +206,8 @@ inline int FuzzGeodesy(const std::uint8_t* data, std::size_t size) {
   const auto finite = [](const auto& r) {
     for (const double x : r) Check(std::isfinite(x), "a result of " + std::to_string(x));
   };
-  try {
-    finite(geotra::XYZToBLH(fold(v[0], 6.4e7), fold(v[1], 6.4e7), fold(v[2], 6.4e7), v[3], v[4]));
-  } catch (const FloatingPointFault&) {
-  }
-  try {
-    finite(geotra::KrovakToBL(fold(v[0], 2e6), fold(v[1], 2e6), v[3], v[4]));
-  } catch (const FloatingPointFault&) {
-  }
+  try { finite(geotra::XYZToBLH(fold(v[0], 6.4e7), fold(v[1], 6.4e7), fold(v[2], 6.4e7), v[3], v[4])); } catch (const FloatingPointFault&) {}
+  try { finite(geotra::KrovakToBL(fold(v[0], 2e6), fold(v[1], 2e6), v[3], v[4])); } catch (const FloatingPointFault&) {}
   return 0;
 }
 

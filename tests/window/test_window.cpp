@@ -1,13 +1,5 @@
-// The windows: every caption and text of the design fits the box the
-// design gives it, with the fonts the program chooses (each text-bearing
-// control is rendered at its design size and again with room to spare; a
-// caption cut at the box's edge has less ink in the first picture); and the
-// wiring to the engine: controls and options into the job, messages and
-// questions through the message boxes, the progress window, Cancel and
-// closing during a job, options applied while a job runs, the properties
-// file and the parameter buttons. What the engine does with the settings
-// is tested by the engine tests.
-
+// Every caption fits its box (a cut one has less ink than with room to spare); the wiring to the engine: controls
+// and options into jobs, message boxes, progress, Cancel, closing, the .par file, parameter buttons.
 #include <shapefil.h>
 
 #include <QCheckBox>
@@ -34,8 +26,7 @@ std::string Name(const QWidget* w) {
   return (w->objectName().isEmpty() ? "'" + w->property("text").toString() + "'" : w->objectName()).toStdString();
 }
 
-/// Dark pixels (text, not borders or backgrounds) of the widget's picture;
-/// `border` pixels at the edges are left out (a button's outline).
+/// Dark pixels (text) of the widget's picture but for `border` pixels at the edges.
 long Ink(QWidget* w, int border) {
   const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
   long n = 0;
@@ -55,8 +46,7 @@ void ExpectUnclipped(QWidget* w, QSize extra) {
   const long roomy = Ink(w, border);
   w->setGeometry(design);
   EXPECT_GT(roomy, 0) << Name(w);
-  // Antialiasing may differ by a pixel or two where the text lands on other
-  // fractions of a pixel; a cut-off line or letter loses far more.
+  // Antialiasing differs by a pixel or two; a cut-off letter loses far more.
   EXPECT_NEAR(atDesign, roomy, std::max(2L, roomy / 50)) << Name(w) << " is clipped";
 }
 
@@ -171,9 +161,7 @@ TEST_F(Wiring, AsciiJobsFromTheControlsAndAnOptionAppliedDuringAJob) {
   EXPECT_EQ(eastings, (std::vector<double>{5500000, 1500000}));
 }
 
-// The progress window shows while the main window takes no input; Cancel
-// ends the job and the targets go; No to an overwrite question keeps the
-// target; closing the main window during a job stops the job first.
+// Progress shown, main window disabled; Cancel; No keeps the target; closing stops the job first.
 TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
   SHPHandle shp = SHPCreate(Path("src").c_str(), SHPT_POLYGON);
   DBFHandle dbf = DBFCreate(Path("src").c_str());
@@ -208,8 +196,7 @@ TEST_F(Wiring, ShapefileJobsProgressCancelQuestionsAndClosing) {
   EXPECT_FALSE(form->isVisible() || form->jobRunning() || std::filesystem::exists(Path("closed.shp")));
 }
 
-// Save and Load Properties restore every control the file holds; a load
-// error shows its number; the parameter buttons fill their own group.
+// Save and Load restore every control of the file, an error shows its number; buttons fill their group.
 TEST_F(Wiring, PropertiesFileAndParameterButtons) {
   QList<QWidget*> controls = form->centralWidget()->findChildren<QWidget*>();
   for (int page = 0; page < 4; ++page) controls += Dlg().picOptions[page]->findChildren<QWidget*>();  // the ASCII page is not in the file
