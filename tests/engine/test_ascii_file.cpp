@@ -24,12 +24,9 @@ TEST(NumText, WritesFifteenSignificantDigitsAndRefusesWithTheGermanText) {
 }
 
 TEST(NumText, DecimalSignOfTheLocale) {
-  for (const char* name : {"de_DE.UTF-8", "de_AT", "cs_CZ.UTF-8", "fr_FR.ISO-8859-1", "de_DE@euro"}) {
+  for (const char* name : {"de_DE.UTF-8", "de_AT", "cs_CZ.UTF-8", "fr_FR.ISO-8859-1", "de_DE@euro"})
     EXPECT_EQ(DecimalSignOfLocale(name), ',') << name;
-  }
-  for (const char* name : {"C", "C.UTF-8", "POSIX", "", "en_US.UTF-8", "de_CH.UTF-8"}) {
-    EXPECT_EQ(DecimalSignOfLocale(name), '.') << name;
-  }
+  for (const char* name : {"C", "C.UTF-8", "POSIX", "", "en_US.UTF-8", "de_CH.UTF-8"}) EXPECT_EQ(DecimalSignOfLocale(name), '.') << name;
   // LC_ALL, then LC_NUMERIC, then LANG; an empty one does not count.
   const char* names[] = {"LC_ALL", "LC_NUMERIC", "LANG"};
   std::optional<std::string> saved[3];
@@ -70,7 +67,11 @@ struct AsciiJob {
   RecordingFrontEnd fe;
   Session s;
   std::string source = dir.File("quelle.txt"), target = dir.File("ziel.txt");
-  explicit AsciiJob(char sign) : s(fe, sign) { UseAsciiTranslation(s, source, target); }
+  explicit AsciiJob(char sign) : s(fe, sign) {
+    TransformSettings& t = s.settings;
+    t.optASCII = true, t.optSHP = false, t.optSevPar = false, t.optTranslation = true, t.txtDX = "10", t.txtDY = "20";
+    t.txtDH = "1", t.txtQuelldatei = source, t.txtZielDatei = target, s.Touch();
+  }
   bool Run(const std::string& content) {
     WriteBytes(source, content);
     return TransformAsciiFile(s);

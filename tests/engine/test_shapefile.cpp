@@ -139,9 +139,8 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
     SCOPED_TRACE(message);
     const Files source = Take(srcStem);
     std::vector<std::string> folders;
-    for (const std::string& path : {srcStem + ".dbf", dstStem + ".shx", dstStem + ".dbf"}) {
+    for (const std::string& path : {srcStem + ".dbf", dstStem + ".shx", dstStem + ".dbf"})
       if (fs::is_directory(path)) folders.push_back(path);
-    }
     EXPECT_FALSE(TransformShapeFile(session));
     ASSERT_EQ(fe.messages.size(), 1u);
     const std::string& text = fe.messages[0].text;

@@ -118,14 +118,6 @@ inline std::vector<std::string> SplitCrLf(const std::string& text) {
   return lines;
 }
 
-/// An ASCII job in translation mode (10, 20, 1) from `source` to `target`.
-inline void UseAsciiTranslation(Session& s, const std::string& source, const std::string& target) {
-  TransformSettings& t = s.settings;
-  t.optASCII = true, t.optSHP = false, t.optSevPar = false, t.optTranslation = true;
-  t.txtDX = "10", t.txtDY = "20", t.txtDH = "1", t.txtQuelldatei = source, t.txtZielDatei = target;
-  s.Touch();
-}
-
 /// Refuses the n-th file operation for n = 1, 2, ... until a run is `complete` (needs fewer); returns that count.
 template <class Run, class Check>
 long ForEachFailingOperation(Run run, Check check) {
@@ -259,9 +251,8 @@ inline constexpr double kE0 = 5500000, kN0 = 5540000;
 /// A closed ring of n vertices on an ellipse about (kE0 + x, kN0 + y).
 inline Part Ring(double x, double y, double rx, double ry, int n) {
   Part p;
-  for (double k = 0, step = 2 * std::numbers::pi / n; k <= n; ++k) {
-    p.emplace_back(kE0 + x + rx * std::cos(step * (k < n ? k : 0)), kN0 + y + ry * std::sin(step * (k < n ? k : 0)));
-  }
+  for (double k = 0, t = 0; k <= n; ++k, t = 2 * std::numbers::pi / n * (k < n ? k : 0))
+    p.emplace_back(kE0 + x + rx * std::cos(t), kN0 + y + ry * std::sin(t));
   return p;
 }
 

@@ -39,9 +39,8 @@ struct Chain {
     s.Touch();
   }
   void Sets(const ParSet& p, const ParSet& q) {
-    for (std::size_t i = 0; i < 7; ++i) {
+    for (std::size_t i = 0; i < 7; ++i)
       *s.settings.SevenParFields(1)[i] = FormatNumber(p[i], '.'), *s.settings.SevenParFields(2)[i] = FormatNumber(q[i], '.');
-    }
   }
   PointResult Run(double first, double second, double height = 0) { return TransformPoint(s, first, second, height); }
   int ErrorOf(double first, double second) {

@@ -30,9 +30,8 @@ std::string Name(const QWidget* w) {
 long Ink(QWidget* w, int border) {
   const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
   long n = 0;
-  for (int y = border; y < img.height() - border; ++y) {
+  for (int y = border; y < img.height() - border; ++y)
     for (int x = border; x < img.width() - border; ++x) n += qGray(img.pixel(x, y)) < 96;
-  }
   return n;
 }
 
@@ -155,9 +154,7 @@ TEST_F(Wiring, AsciiJobsFromTheControlsAndAnOptionAppliedDuringAJob) {
   form->cmdStart->click();
   std::istringstream in(ReadBytes(Path("gauss.txt")));
   std::vector<double> eastings;
-  for (double e = 0, n = 0, h = 0; in >> e >> n >> h;) {
-    if (eastings.empty() || e != eastings.back()) eastings.push_back(e);
-  }
+  for (double e = 0, n = 0, h = 0; in >> e >> n >> h;) if (eastings.empty() || e != eastings.back()) eastings.push_back(e);
   EXPECT_EQ(eastings, (std::vector<double>{5500000, 1500000}));
 }
 
