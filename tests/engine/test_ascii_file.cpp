@@ -10,12 +10,8 @@
 namespace pelmo::test {
 namespace {
 
-TEST(NumText, WritesFifteenSignificantDigitsAndRefusesWithTheGermanText) {
-  const std::tuple<double, char, const char*> cases[] = {
-      {0.9996, ',', "0,9996"}, {1.0 / 3, '.', "0.333333333333333"}, {2.0 / 3, ',', "0,666666666666667"},
-      {0.1 + 0.2, '.', "0.3"}, {100, ',', "100"}, {-1234.5, '.', "-1234.5"}, {33512345.67890123, '.', "33512345.6789012"},
-      {999999999999999.9, '.', "1e+15"}, {-0.0, ',', "0"}, {123456789012345, ',', "123456789012345"}};
-  for (const auto& [value, sign, text] : cases) EXPECT_EQ(FormatNumber(value, sign), text);
+TEST(NumText, NegativeZeroWrittenAsZeroAndRefusalsInGerman) {
+  EXPECT_EQ(FormatNumber(-0.0, ','), "0");  // other values: test_numtext.cpp against std::to_chars
   for (const auto& [text, what] : {std::pair{"1,5.2", "Typen unverträglich"}, std::pair{"1e400", "Überlauf"}}) {
     try { ADD_FAILURE() << ParseNumber(text); } catch (const RunTimeError& e) { EXPECT_STREQ(e.what(), what); }
     EXPECT_FALSE(IsNumeric(text));
