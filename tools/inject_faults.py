@@ -42,16 +42,25 @@ FAULTS = [
         ('geodesy/geodesy.cpp',
          '(21.0 / 16) * n2 * std::sin(4 * sigma)',
          '(21.0 / 16) * n2 * std::sin(2 * sigma)'),
+        ('geodesy/geodesy.cpp',  # the sin 4 sigma and sin 6 sigma coefficients swapped
+         '(21.0 / 16) * n2, (151.0 / 96) * n3}',
+         '(151.0 / 96) * n3, (21.0 / 16) * n2}'),
     ]),
     ('geo-gk-inverse-sign', 'sign of the y^2 term of the Gauss-Krueger inverse', [
         ('geodesy/geodesy.cpp',
          'Div(-tf, (Mf + Mf) * Nf)',
          'Div(tf, (Mf + Mf) * Nf)'),
+        ('geodesy/geodesy.cpp',
+         'const double b2 = -tf * (',
+         'const double b2 = tf * ('),
     ]),
     ('geo-gk-inverse-power', 'wrong power of y in the last longitude term of the inverse', [
         ('geodesy/geodesy.cpp',
          'Pow(y, 5.0) * b5',
          'Pow(y, 4.0) * b5'),
+        ('geodesy/geodesy.cpp',
+         'y * (b1 + y2 * (b3 + y2 * b5))',
+         'y * (b1 + y2 * (b3 + y * b5))'),
     ]),
     ('geo-xyz-stop-rule', 'latitude iteration of XYZToBLH stops too early', [
         ('geodesy/geodesy.cpp',
@@ -67,6 +76,9 @@ FAULTS = [
         ('geodesy/geodesy.cpp',
          'Div(Y, std::cos(B) * std::sin(L)) - N',
          'Div(Y, std::cos(B) * std::cos(L)) - N'),
+        ('geodesy/geodesy.cpp',
+         'Div(Y, cosB * sinL) - N',
+         'Div(Y, cosB * cosL) - N'),
     ]),
     ('geo-iteration-cap', 'iterations capped below what a normal point needs', [
         ('geodesy/geodesy.hpp',
@@ -215,6 +227,14 @@ FAULTS = [
         ('core/numtext.cpp',
          'std::chars_format::general, 15);',
          'std::chars_format::general, 17);'),
+        ('core/numtext.cpp',  # the numbers written without the fast formatter
+         'std::chars_format::general,\n                                  kDigits).ptr;',
+         'std::chars_format::general,\n                                  kDigits + 2).ptr;'),
+    ]),
+    ('num-rounding-ties', 'ties of the 15-digit rounding away from zero, not to even', [
+        ('core/numtext.cpp',
+         '(remainder == half && (digits & 1) != 0)',
+         '(remainder == half)'),
     ]),
     ('num-locale-order', 'decimal sign from the environment in the wrong order', [
         ('core/numtext.cpp',
@@ -284,8 +304,14 @@ FAULTS = [
          'AppendNumber(out, height, sign);',
          'AppendNumber(out, r[2], sign);'),
         ('formats/ascii_layout.cpp',
+         'end = WriteNumber(end, height, sign);',
+         'end = WriteNumber(end, r[2], sign);'),
+        ('formats/ascii_layout.cpp',
          'AppendNumber(out, height, sign);',
          'AppendNumber(out, r[2], sign);'),
+        ('formats/ascii_layout.cpp',
+         'end = WriteNumber(end, height, sign);',
+         'end = WriteNumber(end, r[2], sign);'),
     ]),
     ('ascii-long-height-check', 'a height cut at the line limit is read', [
         ('formats/ascii_file.cpp',
@@ -622,11 +648,12 @@ def build(src, build_dir, env, jobs):
     return r.returncode == 0, r.stdout
 
 
-def run_tests(build_dir, timeout):
+def run_tests(build_dir, timeout, gtest_filter=""):
     """Runs the engine tests; returns (passed, failing test names, timed out)."""
     env = dict(os.environ, LC_ALL="C")
     try:
-        r = run([os.path.join(build_dir, "pelmo_engine_tests"), "--gtest_brief=1"],
+        r = run([os.path.join(build_dir, "pelmo_engine_tests"), "--gtest_brief=1"] +
+                ([f"--gtest_filter={gtest_filter}"] if gtest_filter else []),
                 cwd=build_dir, env=env, timeout=timeout)
     except subprocess.TimeoutExpired:
         return False, [], True
@@ -644,7 +671,11 @@ def main():
     parser.add_argument("rev", nargs="?", default="HEAD",
                         help="git revision whose code and tests are used (default HEAD)")
     parser.add_argument("--only", help="comma-separated fault names (or name prefixes)")
-    parser.add_argument("--list", action="store_true", help="list the faults and exit")
+    parser.add_argument("--list", action="store_true",
+                        help="list the faults, each with whether its text is found once in REV, and exit")
+    parser.add_argument("--filter", default="",
+                        help="GoogleTest filter of the engine tests to run (default all), "
+                             "e.g. '-Estimate.*' to leave a suite out")
     parser.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
                                                        "pelmo-faults"),
                         help="scratch folder (kept between runs; default $TMPDIR/pelmo-faults)")
@@ -658,12 +689,20 @@ def main():
     if args.only:
         wanted = args.only.split(",")
         faults = [f for f in FAULTS if any(f[0].startswith(w) for w in wanted)]
+    repo = run(["git", "rev-parse", "--show-toplevel"]).stdout.strip()
     if args.list:
+        texts = {}
         for name, what, spellings in faults:
-            print(f"{name:34} {spellings[0][0]:30} {what}")
+            found = "n/a"
+            for k, (path, old, _) in enumerate(spellings):
+                if path not in texts:
+                    texts[path] = run(["git", "-C", repo, "show", f"{args.rev}:{path}"]).stdout
+                if texts[path].count(old) == 1:
+                    found = f"#{k + 1}"
+                    break
+            print(f"{name:34} {found:4} {spellings[0][0]:28} {what}")
         return 0
 
-    repo = run(["git", "rev-parse", "--show-toplevel"]).stdout.strip()
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
     src, build_dir, sha = prepare_tree(repo, args.rev, work)
@@ -674,7 +713,7 @@ def main():
     if not ok:
         print(log)
         sys.exit("inject_faults: the unchanged tree does not build")
-    passed, failed, _ = run_tests(build_dir, args.timeout)
+    passed, failed, _ = run_tests(build_dir, args.timeout, args.filter)
     if not passed:
         sys.exit("inject_faults: the engine tests fail without a fault: " + ", ".join(failed))
 
@@ -698,7 +737,7 @@ def main():
                 if not ok:
                     result, detail = "n/a", "does not build"
                 else:
-                    passed, failed, timedOut = run_tests(build_dir, args.timeout)
+                    passed, failed, timedOut = run_tests(build_dir, args.timeout, args.filter)
                     if timedOut:
                         result, detail = "caught", f"no end within {args.timeout} s"
                     elif passed:
