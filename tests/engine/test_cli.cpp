@@ -65,8 +65,7 @@ TEST(Cli, ShippedFilesAgreeWithProjAndSurviveAPropertiesFile) {
   EXPECT_EQ(ReadBytes(dir.File("again.txt")), ReadBytes(dir.File("utm.txt")));
   // Options after --par override it; without SOURCE and TARGET only the file is written.
   EXPECT_EQ(Cli(dir, "--par cfg.par --option 4=9 --save-par cfg9.par").status + Cli(dir, "--par cfg9.par gk.txt 9.txt").status +
-                Cli(dir, "--par cfg.par --option 4=9 gk.txt 9b.txt").status,
-            0);
+                Cli(dir, "--par cfg.par --option 4=9 gk.txt 9b.txt").status, 0);
   EXPECT_EQ(ReadBytes(dir.File("9.txt")).rfind("32", 0), 0u);  // meridian 9: zone 32
   EXPECT_EQ(ReadBytes(dir.File("9b.txt")), ReadBytes(dir.File("9.txt")));
 }

@@ -12,10 +12,7 @@
 namespace pelmo::geotra {
 namespace {
 
-struct Ellipsoid {
-  double a, e;
-  double f() const { return 1 - std::sqrt(1 - e * e); }
-};
+struct Ellipsoid { double a, e; double f() const { return 1 - std::sqrt(1 - e * e); } };
 constexpr Ellipsoid kBessel{6377397.155, 0.0816968312225275}, kGrs80{6378137, 0.0818191910428158};
 constexpr double kA = kGrs80.a, kE = kGrs80.e;
 
@@ -176,9 +173,7 @@ TEST(Geodesy, FaultOfEachDegenerateInput) {
 
 // The self-test records (a stream that would write decimal commas) against GeographicLib.
 TEST(Geodesy, SelfTestRecordsAgreeWithGeographicLib) {
-  struct Comma : std::numpunct<char> {
-    char do_decimal_point() const override { return ','; }
-  };
+  struct Comma : std::numpunct<char> { char do_decimal_point() const override { return ','; } };
   std::ostringstream out;
   out.imbue(std::locale(std::locale::classic(), new Comma));
   WriteSelfTest(out);

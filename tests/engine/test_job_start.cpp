@@ -142,7 +142,7 @@ TEST(JobStart, ElapsedTimeAfterEveryRun) {
   WriteShapefile(job.dir.File("q"), SHPT_POINT, PointShapes());
   job.s.settings.txtQuelldatei = job.dir.File("q.shp"), job.s.settings.txtZielDatei = job.dir.File("z.shp");
   EXPECT_EQ(job.Run(), JobOutcome::kDone);
-  const std::string lines = "shapetyp 1\r\nDateilänge in byte " + std::to_string(fs::file_size(job.dir.File("q.shp"))) +
+  const std::string lines = "shapetyp 1 \\(Point\\)\r\nDateilänge in byte " + std::to_string(fs::file_size(job.dir.File("q.shp"))) +
                             "\r\nRecordAanzahl : 6\r\n";
   EXPECT_TRUE(std::regex_match(job.s.settings.txtDateien, std::regex(lines + kTime))) << job.s.settings.txtDateien;
   fs::remove(job.dir.File("q.shx"));

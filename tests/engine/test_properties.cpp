@@ -105,8 +105,7 @@ TEST(Properties, FormsAndEncodingsALoadAccepts) {
     std::string flags;
     for (const bool b : {s.optInGK, s.optInKrovak, s.optInBL, s.optINetrs, s.optINGKallgemein}) flags += b ? "1" : "0";
     EXPECT_EQ(std::string(s.optSHP ? "1" : "0") + "|" + flags + "|" + s.txtEll1a + "|" + s.txtEll1e + "|" + s.txtBezEll1 +
-                  "|" + s.txtBezEll2 + "|" + s.txtsevenParSys + "|" + d[opt::kGKBM],
-              expected);
+                  "|" + s.txtBezEll2 + "|" + s.txtsevenParSys + "|" + d[opt::kGKBM], expected);
   }
 }
 

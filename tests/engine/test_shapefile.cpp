@@ -6,10 +6,10 @@ namespace pelmo::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Shapefile = ShapefileTest;
+using Shapefile = ShapefileFixture;
 
 std::string Log(int type, std::size_t bytes, std::size_t records) {
-  return "shapetyp " + std::to_string(type) + "\r\nDateilänge in byte " + std::to_string(bytes) + "\r\nRecordAanzahl : " +
+  return "shapetyp " + std::to_string(type) + (type == 1 ? " (Point)" : type == 3 ? " (PolyLine)" : " (Polygon)") + "\r\nDateilänge in byte " + std::to_string(bytes) + "\r\nRecordAanzahl : " +
          std::to_string(records) + "\r\n";
 }
 
@@ -27,10 +27,10 @@ void RewriteFirstRecord(const std::string& stem) {
 // Null records, records without vertices (one with a box), bytes behind the points, a record moved to the end and
 // one larger than every buffer; Krovak out (boxes not of corners) and in (zero boxes); no records; a datum change.
 TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
-  const double box[4] = {kE0 + 10, kN0 - 20, kE0 + 30, kN0 + 40};
+  const double box[4] = {kCentreE + 10, kCentreN - 20, kCentreE + 30, kCentreN + 40};
   std::vector<TestShape> large = PolygonShapes(), tailed = PolyLineShapes();
   large.push_back({SHPT_POLYGON, {Ring(0, 0, 20000, 15000, 150000)}});
-  tailed.push_back({SHPT_ARC, {{{kE0, kN0}, {kE0 + 10, kN0 + 20}}}});
+  tailed.push_back({SHPT_ARC, {{{kCentreE, kCentreN}, {kCentreE + 10, kCentreN + 20}}}});
   const auto toKrovak = [](Session& s) {
     UseBesselOnBothSides(s);
     s.settings.optInKrovak = s.settings.optOutGK = false, s.settings.optInGK = s.settings.optOutKrovak = true;
@@ -54,7 +54,7 @@ TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
       {SHPT_POINT, PointShapes(), {}, {}, ".dbf", ".SHX"},  // any of the three names names the shapefile
       {SHPT_POLYGON, large, [&] { RewriteFirstRecord(srcStem); }},
       {SHPT_POLYGON, {{SHPT_POLYGON, {Ring(0, 0, 3e4, 3e4, 4)}}, {SHPT_POLYGON, {Ring(0, 0, 1e4, 3e3, 16)}}}, {}, toKrovak},
-      {SHPT_POLYGON, {{SHPT_POLYGON, {Ring(-7e5 - kE0, -1.05e6 - kN0, 5e3, 3e3, 10)}}, {SHPT_POLYGON, {}}, {SHPT_NULL, {}}},
+      {SHPT_POLYGON, {{SHPT_POLYGON, {Ring(-7e5 - kCentreE, -1.05e6 - kCentreN, 5e3, 3e3, 10)}}, {SHPT_POLYGON, {}}, {SHPT_NULL, {}}},
        {}, UseBesselOnBothSides},
       {SHPT_POLYGON, {}, {}, UseBesselOnBothSides},
       {SHPT_POLYGON, {}, [&] { Edit([&](Files& f) { std::memcpy(&f.shp[36], box, 32), std::memcpy(&f.shx[36], box, 32); }); }},
@@ -86,6 +86,7 @@ TEST_F(Shapefile, SoundFilesReadBackWithShapelib) {
 // One message (title Pelmo) naming the file and what is wrong; the source unchanged, no target left.
 TEST_F(Shapefile, RefusedWithOneMessage) {
   const auto at = [](const Files& f, int i) { return "Record " + std::to_string(i) + " (Byte " + std::to_string(Record(f, i)) + "): "; };
+  const auto bytes = [](const Files& f, int i) { return std::to_string(8 + 2 * BigEndianAt(f.shp, Record(f, i) + 4)); };
   std::string message;
   const std::tuple<int, std::string, std::function<std::string(Files&)>> cases[] = {  // type, file named, damage
       {SHPT_POLYGON, "quelle.shp", [](Files& f) { f.shp.resize(24); return "sie ist mit 24 Byte kürzer als der Dateikopf (100 Byte)"; }},
@@ -119,6 +120,16 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
          return at(f, 4) + "Teil 2 beginnt bei Punkt 19, der Record hat aber 19 Punkte"; }},
       {SHPT_POINT, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 2) + 8, SHPT_ARC);
          return at(f, 2) + "der Record hat den Shapetyp 3, die Datei den Shapetyp 1"; }},
+      {SHPT_ARCZ, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 3) + 48, 3);  // Z values beyond the record
+         return at(f, 3) + "NumParts 1 und NumPoints 3 passen nicht in den Record (" + bytes(f, 3) + " Byte)"; }},
+      {SHPT_MULTIPOINTM, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 1) + 44, INT_MAX);
+         return at(f, 1) + "NumPoints 2147483647 passt nicht in den Record (" + bytes(f, 1) + " Byte)"; }},
+      {SHPT_POINTZ, "quelle.shp", [&](Files& f) { PutBigEndian(f.shp, Record(f, 2) + 4, 10);
+         return at(f, 2) + "der Record ist mit 28 Byte zu kurz für einen Punkt mit Z-Wert (36 Byte)"; }},
+      {SHPT_MULTIPATCH, "quelle.shp", [&](Files& f) { PutBigEndian(f.shp, Record(f, 1) + 4, 20);
+         return at(f, 1) + "der Record ist mit 48 Byte zu kurz für ein Multipatch (mindestens 52 Byte)"; }},
+      {SHPT_ARC, "quelle.shp", [&](Files& f) { PutLittleEndian(f.shp, Record(f, 3) + 8, SHPT_ARCM);
+         return at(f, 3) + "der Record hat den Shapetyp 23, die Datei den Shapetyp 3"; }},
       {SHPT_POINT, "quelle.dbf", [&](Files&) { fs::remove(srcStem + ".dbf"), fs::create_directory(srcStem + ".dbf"); return "ein Ordner"; }},
       {SHPT_POINT, "ziel.dbf", [&](Files&) { fs::create_directory(dstStem + ".dbf"); return "ein Ordner"; }},  // never asked about
       {SHPT_POINT, "ziel.shx", [&](Files&) { fs::create_directory(dstStem + ".shx"), fe.answers = {true}; return "geöffnet werden: Zugriff verweigert"; }},
@@ -134,7 +145,7 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
   };
   for (const auto& [type, file, damage] : cases) {
     SetUp();
-    WriteShapefile(srcStem, type, type == SHPT_POINT ? PointShapes() : type == SHPT_ARC ? PolyLineShapes() : PolygonShapes());
+    WriteShapefile(srcStem, type, ShapesOf(type));
     Edit([&](Files& f) { message = damage(f); });
     SCOPED_TRACE(message);
     const Files source = Take(srcStem);
@@ -154,22 +165,24 @@ TEST_F(Shapefile, RefusedWithOneMessage) {
     }
     EXPECT_TRUE(TargetsGone());
   }
-  // A part starting at the last point passes; a type not transformed is named, copied when without records.
+  // A part starting at the last point passes; a type outside the list is named, copied when without records.
   SetUp();
   WriteShapefile(srcStem, SHPT_POLYGON, PolygonShapes());
   Edit([](Files& f) { PutLittleEndian(f.shp, Record(f, 4) + 60, 18); });
   EXPECT_TRUE(TransformShapeFile(session));
   ExpectTransformed(srcStem, dstStem, session);
-  for (const std::size_t records : {2, 0}) {
+  for (const int records : {6, 0}) {
     SetUp();
     RemoveTargets();
-    WriteShapefile(srcStem, SHPT_MULTIPOINT, std::vector<TestShape>(records, {SHPT_MULTIPOINT, {{{1, 2}, {3, 4}}}}));
+    WriteShapefile(srcStem, SHPT_POINT, PointShapes(records));
+    Edit([](Files& f) { PutLittleEndian(f.shp, 32, 2); });
     EXPECT_EQ(TransformShapeFile(session), records == 0);
     if (records == 0) {
       ExpectTransformed(srcStem, dstStem, session);
     } else {
       ASSERT_EQ(fe.messages.size(), 1u);
-      EXPECT_EQ(fe.messages[0].text + "|" + fe.messages[0].title, "Shapetyp 8 wird nicht unterstützt|");
+      EXPECT_EQ(fe.messages[0].text.substr(0, 36) + "|" + fe.messages[0].title, "Shapetyp 2 wird nicht unterstützt\r\n|");
+      EXPECT_TRUE(fe.messages[0].text.ends_with("PolyLineM (23), PolygonM (25), MultiPointM (28), MultiPatch (31)"));
     }
   }
 }

@@ -214,11 +214,7 @@ inline void WriteShapefile(const std::string& stem, int type, const std::vector<
 }
 
 /// The vertices of a shapefile's records as shapelib reads them; `ok` false when it cannot.
-struct ReadFile {
-  struct Shape { std::vector<double> x, y; };
-  bool ok = false;
-  std::vector<Shape> shapes;
-};
+struct ReadFile { struct Shape { std::vector<double> x, y; }; bool ok = false; std::vector<Shape> shapes; };
 
 inline ReadFile ReadShapefile(const std::string& stem) {
   ReadFile f;
@@ -246,13 +242,13 @@ inline void PutLittleEndian(std::string& b, std::size_t pos, std::int32_t v) {
 }
 
 // The test shapes lie about 50 N 15 E: GK easting and northing, meridian 15.
-inline constexpr double kE0 = 5500000, kN0 = 5540000;
+inline constexpr double kCentreE = 5500000, kCentreN = 5540000;
 
-/// A closed ring of n vertices on an ellipse about (kE0 + x, kN0 + y).
+/// A closed ring of n vertices on an ellipse about (kCentreE + x, kCentreN + y).
 inline Part Ring(double x, double y, double rx, double ry, int n) {
   Part p;
   for (double k = 0, t = 0; k <= n; ++k, t = 2 * std::numbers::pi / n * (k < n ? k : 0))
-    p.emplace_back(kE0 + x + rx * std::cos(t), kN0 + y + ry * std::sin(t));
+    p.emplace_back(kCentreE + x + rx * std::cos(t), kCentreN + y + ry * std::sin(t));
   return p;
 }
 
@@ -263,15 +259,21 @@ inline std::vector<TestShape> PolygonShapes() {
 }
 /// Polylines: parts of 2, 3 and 2 vertices, a null record, one part, a record without vertices.
 inline std::vector<TestShape> PolyLineShapes() {
-  const auto at = [](double x, double y) { return Vertex(kE0 + x, kN0 + y); };
+  const auto at = [](double x, double y) { return Vertex(kCentreE + x, kCentreN + y); };
   return {{SHPT_ARC, {{at(0, 0), at(1e3, 2500)}, {at(-5e3, -5e3), at(-4e3, -3e3), at(0, 0)}, {at(7e3, 100), at(9e3, -100)}}},
           {SHPT_NULL, {}}, {SHPT_ARC, {{at(-6e4, 4e4), at(6e4, -4e4)}}}, {SHPT_ARC, {}}};
 }
 /// Points, the third a null record.
 inline std::vector<TestShape> PointShapes(int count = 6) {
   std::vector<TestShape> v(static_cast<std::size_t>(count), {SHPT_POINT, {}});
-  for (int i = 0; i < count; ++i) v[static_cast<std::size_t>(i)].parts = {{{kE0 + 1234.5 * i, kN0 - 987.25 * i}}};
-  v[2] = {SHPT_NULL, {}};
+  for (int i = 0; i < count; ++i) v[static_cast<std::size_t>(i)].parts = {{{kCentreE + 1234.5 * i, kCentreN - 987.25 * i}}};
+  if (count > 2) v[2] = {SHPT_NULL, {}};
+  return v;
+}
+/// PointShapes, PolyLineShapes or PolygonShapes (by the kind of `type`; polygons for MultiPoint and MultiPatch).
+inline std::vector<TestShape> ShapesOf(int type) {
+  std::vector<TestShape> v = type % 10 == 1 && type != SHPT_MULTIPATCH ? PointShapes() : type % 10 == 3 ? PolyLineShapes() : PolygonShapes();
+  for (TestShape& s : v) s.type = s.type == SHPT_NULL ? SHPT_NULL : type;
   return v;
 }
 
@@ -337,34 +339,37 @@ inline void ExpectTransformed(const std::string& srcStem, const std::string& dst
   EXPECT_TRUE(ReadShapefile(dstStem).ok) << "shapelib cannot read " << dstStem;
 }
 
+/// Translation mode by (1000.5, -2000.25, 7).
+inline void UseTranslation(Session& s) {
+  s.settings.optSevPar = false, s.settings.optTranslation = true, s.settings.txtDX = "1000.5", s.settings.txtDY = "-2000.25";
+  s.settings.txtDH = "7", s.Touch();
+}
+
 /// Stems "quelle" and "ziel" in a temporary folder; translation mode with the decimal comma.
-class ShapefileTest : public ::testing::Test {
+class ShapefileFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     session.settings = TransformSettings();
     session.settings.txtQuelldatei = srcStem + ".shp", session.settings.txtZielDatei = dstStem + ".shp";
-    session.settings.optSevPar = false, session.settings.optTranslation = true, session.settings.txtDX = "1000.5";
-    session.settings.txtDY = "-2000.25";
-    session.Touch();
+    UseTranslation(session);
     fe = RecordingFrontEnd();
   }
   struct Files { std::string shp, shx, dbf; bool operator==(const Files&) const = default; };
   static Files Take(const std::string& stem) { return {ReadBytes(stem + ".shp"), ReadBytes(stem + ".shx"), ReadBytes(stem + ".dbf")}; }
   /// Byte position of record `i` (from 1) by the index.
   static std::size_t Record(const Files& f, int i) { return 2 * static_cast<std::size_t>(BigEndianAt(f.shx, 92 + 8 * i)); }
+  void WriteSource(const Files& f) const { WriteBytes(srcStem + ".shp", f.shp), WriteBytes(srcStem + ".shx", f.shx); }
   /// Changes the bytes of the source's .shp and .shx.
   void Edit(const std::function<void(Files&)>& change) {
     Files f = Take(srcStem);
-    change(f);
-    WriteBytes(srcStem + ".shp", f.shp);
-    WriteBytes(srcStem + ".shx", f.shx);
+    change(f), WriteSource(f);
   }
   bool TargetsGone() const {
     namespace fs = std::filesystem;
     return !fs::exists(fs::symlink_status(dstStem + ".shp")) && !fs::exists(dstStem + ".shx") && !fs::exists(dstStem + ".dbf");
   }
   void RemoveTargets() const {
-    for (const char* ext : {".shp", ".shx", ".dbf"}) std::filesystem::remove(dstStem + ext);
+    for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg"}) std::filesystem::remove(dstStem + ext);
   }
 
   TempFolder dir;

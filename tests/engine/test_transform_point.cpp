@@ -5,10 +5,7 @@ namespace pelmo::test {
 namespace {
 
 /// An ellipsoid as its fields hold it, and the same for PROJ.
-struct Ell {
-  const char *a, *e;
-  std::string Proj() const { return std::string(" +a=") + a + " +e=" + e; }
-};
+struct Ell { const char *a, *e; std::string Proj() const { return std::string(" +a=") + a + " +e=" + e; } };
 const Ell kBessel{"6377397.155", "0.0816968312225275"}, kGRS80{"6378137", "0.0818191910428158"},
     kKrassowsky{"6378245", "0.0818133340169312"};
 

@@ -230,8 +230,7 @@ TEST_F(Wiring, PropertiesFileAndParameterButtons) {
   files->answers = {QPath("b.ell"), QPath("s.7pr"), QPath("s.7pr"), QPath("bad.7pr")};
   for (QPushButton* button : {form->cmdEll2, form->cmdSevenPar1, form->cmdSevenPar2, form->cmdSevenPar2}) button->click();
   EXPECT_EQ(QStringList({form->txtBezEll2->text(), form->txtEll2e->text(), form->txtP7->text(), form->txtsevenParSys2->text(),
-                         form->txtP2_1->text()}).join("|"),
-            "Bessel|0.0816968312225275|2.455|Satz|598.1");
+                         form->txtP2_1->text()}).join("|"), "Bessel|0.0816968312225275|2.455|Satz|598.1");
 }
 
 }  // namespace
