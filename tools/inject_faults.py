@@ -331,15 +331,24 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'CopyRange(shpIn_, shpOut_, R + pointsEnd, size - pointsEnd);',
          ''),
+        ('formats/shapefile_format.cpp',
+         'CopyRange(in, out, r.at, r.size, s.xy);',
+         'CopyRange(in, out, r.at, r.shape != nullptr ? r.valuesEnd : r.size, s.xy);'),
     ]),
     ('shp-part-start-bound', 'a part starting at NumPoints accepted', [
         ('formats/shapefile_run.cpp',
          'start >= std::max<std::int64_t>(numPoints, 1)',
          'start > std::max<std::int64_t>(numPoints, 1)'),
+        ('formats/shapefile_format.cpp',
+         'start >= std::max<std::int64_t>(r.numPoints, 1)',
+         'start > std::max<std::int64_t>(r.numPoints, 1)'),
     ]),
     ('shp-no-final-truncation', 'a longer old main file keeps its tail', [
         ('formats/shapefile_run.cpp',
          'shpOut_.Truncate(shpLength_);',
+         ''),
+        ('formats/shapefile_run.cpp',
+         'shpOut_.Truncate(reader_.shpLength());',
          ''),
     ]),
     ('shp-not-emptied', 'the old main file not emptied before writing', [
@@ -351,6 +360,9 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'y2 = LoadLEDouble(source + 24);',
          'y2 = LoadLEDouble(source + 8);'),
+        ('formats/shapefile_format.cpp',
+         'double y[2] = {LoadLEDouble(box + 8), LoadLEDouble(box + 24)};',
+         'double y[2] = {LoadLEDouble(box + 8), LoadLEDouble(box + 8)};'),
     ]),
     ('shp-index-box', "the index keeps the source's header box", [
         ('formats/shapefile_run.cpp',
@@ -361,19 +373,31 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'fileBox_.Add(box);',
          ''),
+        ('formats/shapefile_run.cpp',
+         'fileExtent_.xy.Add(e.xy);',
+         ''),
     ]),
     ('shp-point-size-check', 'a point record too short for its point accepted', [
         ('formats/shapefile_run.cpp',
          'if (size < kRecPointEnd) {',
          'if (size < kRecPointX) {'),
+        ('formats/shapefile_format.cpp',
+         'if (size < end) return tooShort(t.z',
+         'if (size < end - kPointBytes) return tooShort(t.z'),
     ]),
     ('shp-negative-count-check', 'a negative number of points accepted', [
         ('formats/shapefile_run.cpp',
          'if (numParts < 0 || numPoints < 0) {',
          'if (numParts < 0) {'),
+        ('formats/shapefile_format.cpp',
+         'if (r.numParts < 0 || r.numPoints < 0) {',
+         'if (r.numParts < 0) {'),
     ]),
     ('shp-record-end-check', 'a record reaching past the end of the file not refused', [
         ('formats/shapefile_run.cpp',
+         'if (content < 0 || R + size > shpLength_) {',
+         'if (content < 0) {'),
+        ('formats/shapefile_format.cpp',
          'if (content < 0 || R + size > shpLength_) {',
          'if (content < 0) {'),
     ]),
@@ -381,9 +405,15 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'if (!fits) {',
          'if (fits && !fits) {'),
+        ('formats/shapefile_format.cpp',
+         'if (own == nullptr || !SameLayout(*own, *type_)) {',
+         'if (own == nullptr) {'),
     ]),
     ('shp-index-in-words', 'index offsets read as bytes instead of words', [
         ('formats/shapefile_run.cpp',
+         'const std::int64_t R = 2 * words;',
+         'const std::int64_t R = words;'),
+        ('formats/shapefile_format.cpp',
          'const std::int64_t R = 2 * words;',
          'const std::int64_t R = words;'),
     ]),
@@ -391,9 +421,15 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'if (R < kHeaderBytes || R + kRecordHeadBytes > shpLength_) {',
          'if (R + kRecordHeadBytes > shpLength_) {'),
+        ('formats/shapefile_format.cpp',
+         'if (R < kHeaderBytes || R + kRecordHeadBytes > shpLength_) {',
+         'if (R + kRecordHeadBytes > shpLength_) {'),
     ]),
     ('shp-header-length-check', 'a header length beyond the file not refused', [
         ('formats/shapefile_run.cpp',
+         'if (length > it.file->size()) {',
+         'if (length > it.file->size() + 8) {'),
+        ('formats/shapefile_format.cpp',
          'if (length > it.file->size()) {',
          'if (length > it.file->size() + 8) {'),
     ]),
@@ -406,6 +442,9 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'std::string failures;\n  for (const Target* t : {&tShx_, &tShp_, &tDbf_}) {',
          'std::string failures;\n  for (const Target* t : {&tShx_, &tShp_}) {'),
+        ('formats/shapefile_run.cpp',
+         'std::string failures;\n  for (const Target* t : {&tShx_, &tShp_, &tDbf_, &tPrj_, &tCpg_}) {',
+         'std::string failures;\n  for (const Target* t : {&tShx_, &tShp_, &tPrj_, &tCpg_}) {'),
     ]),
     ('shp-overwrite-question', 'the overwrite answer inverted', [
         ('formats/shapefile_run.cpp',
@@ -421,11 +460,17 @@ FAULTS = [
         ('formats/shapefile_run.cpp',
          'if (recordType == kShapeNull) {',
          'if (recordType == kShapeNull && shapeType_ == 0) {'),
+        ('formats/shapefile_format.cpp',
+         'CopyRange(in, out, r.at, r.size, s.xy);\n  if (r.shape == nullptr) return ext;',
+         'if (r.shape == nullptr) return ext;\n  CopyRange(in, out, r.at, r.size, s.xy);'),
     ]),
     ('shp-vertex-loop-bound', 'one vertex per chunk left untransformed', [
         ('formats/shapefile_run.cpp',
          'const std::int64_t n = std::min(kVertexChunk, numPoints - k0);',
          'const std::int64_t n = std::min(kVertexChunk - 1, numPoints - k0);'),
+        ('formats/shapefile_format.cpp',
+         'const std::int64_t n = std::min(chunk, r.numPoints - k0);',
+         'const std::int64_t n = std::min(chunk - 1, r.numPoints - k0);'),
     ]),
     ('shp-cancel-ignored', 'Cancel only seen at the end of the run', [
         ('formats/shapefile_run.cpp',
@@ -693,14 +738,14 @@ def main():
     if args.list:
         texts = {}
         for name, what, spellings in faults:
-            found = "n/a"
+            found, where = "n/a", spellings[0][0]
             for k, (path, old, _) in enumerate(spellings):
                 if path not in texts:
                     texts[path] = run(["git", "-C", repo, "show", f"{args.rev}:{path}"]).stdout
                 if texts[path].count(old) == 1:
-                    found = f"#{k + 1}"
+                    found, where = f"#{k + 1}", path
                     break
-            print(f"{name:34} {found:4} {spellings[0][0]:28} {what}")
+            print(f"{name:34} {found:4} {where:28} {what}")
         return 0
 
     work = os.path.abspath(args.work)
