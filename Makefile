@@ -9,7 +9,7 @@ DEB_PACKAGES := cmake make g++ pkg-config libcli11-dev qt6-base-dev libgl-dev li
   libbenchmark-dev libgeographiclib-dev libeigen3-dev libproj-dev proj-bin proj-data libshp-dev shapelib \
   gdal-bin xvfb xauth clang-14 libclang-rt-14-dev cppcheck clang-tidy fonts-dejavu-core fonts-dejavu-extra time bc \
   dpkg-dev file \
-  qt6-translations-l10n
+  qt6-translations-l10n qt6-svg-dev
 
 .PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots package clean
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +14,10 @@
 namespace pelmo {
 
 namespace {
-long g_failAt = -1;
-long g_count = 0;
+// Atomic: files may be read on other threads (the preview) while a test
+// arms the hook on its own.
+std::atomic<long> g_failAt{-1};
+std::atomic<long> g_count{0};
 
 // Size of the read and write buffers.
 constexpr std::size_t kBufferSize = 1 << 16;
@@ -41,7 +44,7 @@ void Disarm() {
   g_failAt = -1;
   g_count = 0;
 }
-long Count() { return g_count; }
+long Count() { return g_count.load(); }
 bool ShouldFail(IoOp) { return ++g_count == g_failAt; }
 }  // namespace iohook
 

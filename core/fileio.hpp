@@ -19,7 +19,8 @@ namespace pelmo {
 enum class IoOp { kOpen, kRead, kWrite, kClose, kCopy, kDelete };
 
 /// Test hook: when armed with n >= 1, the n-th file operation from now on
-/// fails as if the system had refused it. Tests only; single-threaded.
+/// fails as if the system had refused it. Tests only; operations on every
+/// thread count.
 namespace iohook {
 void Arm(long failAt);
 void Disarm();

@@ -40,8 +40,8 @@ constexpr long kProgressLineMask = 1023;
 
 namespace fs = std::filesystem;
 
-/// The message for an error at a line: its description, the line number and
-/// the line itself (cut when very long, made printable).
+}  // namespace
+
 std::string LineErrorMessage(const std::exception& e, const TransformSettings& t, long lineNo,
                              const std::string& line) {
   constexpr std::size_t kShownBytes = 200;
@@ -64,6 +64,8 @@ std::string LineErrorMessage(const std::exception& e, const TransformSettings& t
   }
   return msg;
 }
+
+namespace {
 
 /// Lines and bytes handed to the target, and how many lines had reached the
 /// file when its last write completed (the target is written in blocks, so

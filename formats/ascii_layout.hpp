@@ -88,6 +88,12 @@ AsciiPoint ReadAsciiLine(std::string_view line, long lineNo, bool cut, const Asc
 /// field error, named for the input projection of `t`, and what it needs.
 std::string FieldErrorText(const AsciiFieldError& e, const TransformSettings& t);
 
+/// The message for an error at a line: its description (with the column
+/// of a field error), the line number and the line itself (cut when very
+/// long, made printable).
+std::string LineErrorMessage(const std::exception& e, const TransformSettings& t, long lineNo,
+                             const std::string& line);
+
 // ---------------------------------------------------------------- one line
 
 /// What became of a line.

@@ -49,18 +49,13 @@ bool EllipsoidInRange(const std::string& aText, const std::string& eText) {
          e < kMaxEccentricity;
 }
 
-JobOutcome RunJob(Session& session) {
+std::string PrepareJob(Session& session) {
   TransformSettings& t = session.settings;
-
   if (t.optTranslation) {
     for (const std::string* f : {&t.txtDX, &t.txtDY, &t.txtDH}) {
-      if (!IsNumeric(*f)) {
-        Message(session, kMsgNotANumber);
-        return JobOutcome::kRejected;
-      }
+      if (!IsNumeric(*f)) return kMsgNotANumber;
     }
   }
-
   if (t.optSevPar) {
     const std::string* fields[] = {&t.txtEll1a, &t.txtEll1e, &t.txtEll2a, &t.txtEll2e,
                                    &t.txtP1,    &t.txtP2,    &t.txtP3,    &t.txtP4,
@@ -68,28 +63,27 @@ JobOutcome RunJob(Session& session) {
                                    &t.txtP2_2,  &t.txtP2_3,  &t.txtP2_4,  &t.txtP2_5,
                                    &t.txtP2_6,  &t.txtP2_7};
     for (const std::string* f : fields) {
-      if (!IsNumeric(*f)) {
-        Message(session, kMsgNotANumber);
-        return JobOutcome::kRejected;
-      }
+      if (!IsNumeric(*f)) return kMsgNotANumber;
     }
-    if (!EllipsoidInRange(t.txtEll1a, t.txtEll1e)) {
-      Message(session, kMsgEllipsoid1);
-      return JobOutcome::kRejected;
-    }
-    if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) {
-      Message(session, kMsgEllipsoid2);
-      return JobOutcome::kRejected;
-    }
+    if (!EllipsoidInRange(t.txtEll1a, t.txtEll1e)) return kMsgEllipsoid1;
+    if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) return kMsgEllipsoid2;
     session.MeridianCoeffs =
         geotra::MeridianArcCoeffs(ParseNumber(t.txtEll2a), ParseNumber(t.txtEll2e));
     // The grids of the slots are opened and tried once per job.
     try {
       OpenGridSteps(session);
     } catch (const RunTimeError& e) {
-      session.frontEnd().ShowMessage(e.what(), kProgramName, MsgIcon::kNone);
-      return JobOutcome::kRejected;
+      return e.what();
     }
+  }
+  return {};
+}
+
+JobOutcome RunJob(Session& session) {
+  TransformSettings& t = session.settings;
+  if (const std::string refused = PrepareJob(session); !refused.empty()) {
+    session.frontEnd().ShowMessage(refused, kProgramName, MsgIcon::kNone);
+    return JobOutcome::kRejected;
   }
 
   if (t.optSHP && (IsStandardStream(t.txtQuelldatei) || IsStandardStream(t.txtZielDatei))) {

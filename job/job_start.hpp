@@ -30,6 +30,12 @@ inline constexpr const char* kMsgStandardStreamShape =
 /// valid range. Throws RunTimeError(13) for a text that is not a number.
 bool EllipsoidInRange(const std::string& aText, const std::string& eText);
 
+/// The checks of a job before any file is touched (the fields of the
+/// active datum mode, the ellipsoids' ranges), the meridian-arc
+/// coefficients of ellipsoid 2, the grids opened and tried: "" when the job
+/// may start, else the message that refuses it.
+std::string PrepareJob(Session& session);
+
 /// Runs one job (the window disables itself around the call). Every way out
 /// logs the elapsed time once a driver has started.
 JobOutcome RunJob(Session& session);

@@ -111,6 +111,10 @@ constexpr EllipsoidPlaces kEllipsoid1Places{
     .eLabelLeft = 2700, .eLeft = 2880,
     .nameLabelLeft = 4905, .nameLeft = 5295,
     .buttonLeft = 7560, .buttonTop = 210};
+/// Left edge (twips) of the button "Vorschau", between the target row and
+/// TRANSFORM.
+constexpr int kPreviewLeft = 5760;
+
 constexpr EllipsoidPlaces kEllipsoid2Places{
     .frameTop = 4200, .rowTop = 240,
     .aLabelLeft = 240, .aLeft = 720, .aWidth = 1935,
@@ -162,6 +166,8 @@ void Form1::CreateMenus() {
   M_Estimate = M_Optionen->addAction(QStringLiteral("Estimate Parameters..."), this,
                                      &Form1::M_Estimate_Click);
   M_Estimate->setObjectName(QStringLiteral("M_Estimate"));
+  M_Preview = M_Optionen->addAction(QStringLiteral("Vorschau"), this, &Form1::cmdPreview_Click);
+  M_Preview->setObjectName(QStringLiteral("M_Preview"));
 
   M_Hilfe = menuBar()->addMenu(QStringLiteral("&Help"));
   M_Hilfe->setObjectName(QStringLiteral("M_Hilfe"));
@@ -305,6 +311,8 @@ void Form1::CreateControls() {
   Command1->setVisible(false);
 
   cmdStart = Button(c, "cmdStart", "TRANSFORM", 6960, 5040, 2775, 615);
+  // The preview, left of TRANSFORM at its height in every layout.
+  cmdPreview = Button(c, "cmdPreview", "Vorschau", kPreviewLeft, 5040, 1095, 615);
 
   // Target file row.
   speichern = Button(c, "speichern", "Target File", 120, 5400, 1215, 255);
@@ -320,6 +328,7 @@ void Form1::CreateControls() {
   connect(oeffnen, &QPushButton::clicked, this, &Form1::oeffnen_Click);
   connect(speichern, &QPushButton::clicked, this, &Form1::speichern_Click);
   connect(cmdStart, &QPushButton::clicked, this, &Form1::cmdStart_Click);
+  connect(cmdPreview, &QPushButton::clicked, this, &Form1::cmdPreview_Click);
   connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
   connect(cmdEll1, &QPushButton::clicked, this, &Form1::cmdEll1_Click);
   connect(cmdEll2, &QPushButton::clicked, this, &Form1::cmdEll2_Click);
@@ -442,6 +451,7 @@ void Form1::ShowSevenParLayout(bool expert) {
   MoveTwips(txtZielDatei, 1440, targetRowTop);
   MoveTwips(speichern, 120, targetRowTop);
   MoveTwips(cmdStart, 6960, expert ? 5040 : 1100);
+  MoveTwips(cmdPreview, kPreviewLeft, expert ? 5040 : 1100);
 }
 
 void Form1::showExpertLayout() { ShowSevenParLayout(true); }
@@ -458,6 +468,7 @@ void Form1::showTranslationLayout() {
   MoveTwips(txtZielDatei, 1440, 600);
   MoveTwips(speichern, 120, 600);
   MoveTwips(cmdStart, 6960, 2100);
+  MoveTwips(cmdPreview, kPreviewLeft, 2100);
   MoveTwips(frmFiletyp, 120, 2100);
 }
 
@@ -674,6 +685,15 @@ void Form1::cmdStart_Click() {
   }
 }
 
+void Form1::cmdPreview_Click() {
+  syncToSettings();
+  // A new preview for the settings of now.
+  if (preview_) preview_->close();
+  preview_ = new PreviewWindow(session_, commonDialog_.get(), messages_.get(), this);
+  preview_->setAttribute(Qt::WA_DeleteOnClose);
+  BringToFront(preview_);
+}
+
 void Form1::Command1_Click() {
   // Developer self-test of the geodetic routines into the temporary folder;
   // a file that cannot be written is no reason to stop the program.
@@ -784,6 +804,7 @@ void Form1::closeEvent(QCloseEvent* event) {
   if (options_) options_->discard();
   if (info_) info_->close();
   if (help_) help_->close();
+  if (preview_) preview_->close();
   event->accept();
 }
 

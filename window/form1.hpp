@@ -19,6 +19,7 @@
 #include "window/help_window.hpp"
 #include "window/info_window.hpp"
 #include "window/options_dialog.hpp"
+#include "window/preview_window.hpp"
 #include "window/progress_window.hpp"
 
 class QAbstractButton;
@@ -75,6 +76,7 @@ class Form1 : public QMainWindow, public FrontEnd {
 
   // ------------------------------------------------------------ controls
   QPushButton *oeffnen, *speichern, *cmdStart, *Command1;
+  QPushButton* cmdPreview;  ///< "Vorschau" beside TRANSFORM
   QLineEdit *txtQuelldatei, *txtZielDatei, *txtPAR;
   QPlainTextEdit* txtDateien;
   QGroupBox *frmAbb1, *frmFiletyp, *Frame1, *frmEll1, *frmTranslation, *frmTrans1, *frmTrans2,
@@ -97,6 +99,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   QMenu *M_Optionen, *M_Hilfe;
   QAction *M_EinstLa, *M_EinstSp, *mTrenn1, *M_option, *M_Info, *M_Help;
   QAction* M_Estimate;  ///< "Estimate Parameters..."
+  QAction* M_Preview;   ///< "Vorschau"
 
   // ------------------------------------------------------------ other windows
   /// The options dialog; created hidden (and filled from OptionValues) when
@@ -107,6 +110,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   HelpWindow* helpWindow() const { return help_; }
   ProgressWindow* progressWindow() const { return progress_; }
   EstimateDialog* estimateDialog() const { return estimate_; }
+  PreviewWindow* previewWindow() const { return preview_; }
 
   // ------------------------------------------------------------ used by Apply
   /// Locks (or unlocks) the 24 path, ellipsoid and parameter fields against
@@ -147,6 +151,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   void oeffnen_Click();
   void speichern_Click();
   void cmdStart_Click();
+  void cmdPreview_Click();
   void Command1_Click();
   void cmdEll1_Click() { LoadEllipsoid(1); }
   void cmdEll2_Click() { LoadEllipsoid(2); }
@@ -210,6 +215,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   QPointer<HelpWindow> help_;
   QPointer<ProgressWindow> progress_;
   QPointer<EstimateDialog> estimate_;
+  QPointer<PreviewWindow> preview_;
   /// Extent texts of the grids in the two slots.
   QString gridExtent_[2];
 

@@ -1,0 +1,557 @@
+#include "window/preview_data.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+#include "core/errors.hpp"
+#include "core/fileio.hpp"
+#include "core/numtext.hpp"
+#include "formats/ascii_layout.hpp"
+#include "geodesy/geodesy.hpp"
+
+namespace pelmo::ui {
+
+namespace {
+
+using geotra::kPi;
+constexpr double kDegreesPerHalfTurn = 180;
+
+/// Files smaller than this are read whole for the first picture.
+constexpr std::uint64_t kQuickFileBytes = std::uint64_t{4} << 20;
+/// Bytes read at each place the quick pass looks at.
+constexpr std::size_t kQuickWindowBytes = 4096;
+/// Lines between two looks at the cancel flag and the progress.
+constexpr long kPollLines = 4096;
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+void NoteError(PreviewData& d, const std::string& text) {
+  if (d.errors++ == 0) d.error = text;
+}
+
+/// Keeps every second item (line or record) with its vertices and parts:
+/// the stride of the sampling doubles.
+void Thin(PreviewData& d) {
+  std::vector<PreviewVertex> kept;
+  std::vector<std::size_t> parts;
+  kept.reserve(d.vertices.size() / 2 + 1);
+  std::size_t part = 0;
+  bool keep = false;
+  for (std::size_t i = 0; i < d.vertices.size();) {
+    std::size_t j = i;
+    while (j < d.vertices.size() && d.vertices[j].item == d.vertices[i].item) ++j;
+    keep = !keep;
+    const std::size_t base = kept.size();
+    for (; part < d.parts.size() && d.parts[part] < j; ++part) {
+      if (keep) parts.push_back(d.parts[part] - i + base);
+    }
+    if (keep) kept.insert(kept.end(), d.vertices.begin() + static_cast<std::ptrdiff_t>(i),
+                          d.vertices.begin() + static_cast<std::ptrdiff_t>(j));
+    i = j;
+  }
+  d.vertices = std::move(kept);
+  d.parts = std::move(parts);
+}
+
+void CountWarnings(PreviewData& d) {
+  d.warnings = {};
+  for (const PreviewVertex& v : d.vertices) {
+    for (std::size_t k = 0; k < kWarningKinds; ++k) d.warnings[k] += (v.warnings >> k) & 1U;
+  }
+}
+
+std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
+
+/// A file opened for reading by position.
+class PositionalFile {
+ public:
+  explicit PositionalFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
+  }
+  ~PositionalFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PositionalFile(const PositionalFile&) = delete;
+  PositionalFile& operator=(const PositionalFile&) = delete;
+  std::uint64_t size() const { return static_cast<std::uint64_t>(size_); }
+  /// Up to n bytes at pos; how many were read.
+  std::size_t Read(std::uint64_t pos, char* data, std::size_t n) const {
+    std::size_t got = 0;
+    while (got < n) {
+      const ssize_t r = ::pread(fd_, data + got, n - got, static_cast<off_t>(pos + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+  off_t size_ = 0;
+};
+
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- settings
+
+PreviewSettings PreviewSettings::From(const Session& s) {
+  PreviewSettings p;
+  p.settings = s.settings;
+  p.options = s.OptionValues;
+  p.coeffs = s.MeridianCoeffs;
+  p.layout = s.asciiLayout;
+  p.grids = s.grids;
+  p.decimalSign = s.decimalSign();
+  return p;
+}
+
+ChainSession::ChainSession(const PreviewSettings& s) {
+  session_.settings = s.settings;
+  session_.OptionValues = s.options;
+  session_.MeridianCoeffs = s.coeffs;
+  session_.asciiLayout = s.layout;
+  session_.grids = s.grids;
+  session_.setDecimalSign(s.decimalSign);
+  session_.Touch();
+}
+
+// ---------------------------------------------------------------- reading
+
+PreviewReader::PreviewReader(const PreviewSettings& s, const std::atomic<bool>& cancel)
+    : settings_(s), cancel_(cancel), chain_(s),
+      checks_(MakePlausibilityContext(chain_.session())),
+      in_(s.settings.optSevPar ? SideProjection(s.settings, 1) : Projection::kNone) {}
+
+PreviewReader::~PreviewReader() = default;
+
+void PreviewReader::Transform(PreviewVertex& v, double first, double second, double height,
+                              PreviewData& out, const std::function<std::string()>& where) {
+  v.sx = first;
+  v.sy = second;
+  // Krovak values are read in either order and sign; they are drawn as the
+  // program writes them, (-Y, -X).
+  if (in_ == Projection::kKrovak) {
+    const double a = std::fabs(first), b = std::fabs(second);
+    v.sx = -std::min(a, b);
+    v.sy = -std::max(a, b);
+  }
+  double f = first, s = second, h = height;
+  try {
+    const PointResult r = TransformPoint(chain_.session(), f, s, h);
+    v.rx = r[0];
+    v.ry = r[1];
+    v.warnings = CheckPoint(checks_, first, r).flags;
+  } catch (const std::exception& e) {
+    v.rx = v.ry = kNoValue;
+    if (where) NoteError(out, where() + ": " + e.what());
+  }
+}
+
+bool PreviewReader::Quick(PreviewData& out) {
+  const TransformSettings& t = settings_.settings;
+  if (t.optSHP) {
+    ShapeQuick(out);
+    return !out.vertices.empty();
+  }
+  if (!t.optASCII) return false;
+  AsciiQuick(out);
+  return !out.vertices.empty();
+}
+
+void PreviewReader::Full(PreviewData& out, const std::function<void(double)>& progress) {
+  const TransformSettings& t = settings_.settings;
+  if (t.optSHP) {
+    ShapeFull(out, progress);
+  } else if (t.optASCII) {
+    AsciiFull(out, progress);
+  } else {
+    NoteError(out, "kein Dateityp gewählt (Shape oder ASCII)");
+    out.complete = true;
+  }
+  CountWarnings(out);
+}
+
+void PreviewReader::AsciiQuick(PreviewData& out) {
+  const PositionalFile file(settings_.settings.txtQuelldatei);
+  const std::uint64_t size = file.size();
+  if (size < kQuickFileBytes) return;
+  const AsciiLayout& layout = settings_.layout;
+  std::string window(kQuickWindowBytes, '\0');
+  // The header lines are not points.
+  std::uint64_t start = 0;
+  const long header = layout.active ? layout.headerLines : 0;
+  for (long lines = 0; lines < header && start < size;) {
+    const std::size_t n = file.Read(start, window.data(), window.size());
+    if (n == 0) return;
+    std::size_t i = 0;
+    for (; i < n && lines < header; ++i) {
+      if (window[i] == '\n' || (window[i] == '\r' && (i + 1 >= n || window[i + 1] != '\n'))) ++lines;
+    }
+    start += i;
+  }
+  if (start >= size) return;
+  const std::uint64_t span = size - start;
+  std::uint64_t lineBytes = 0, lines = 0;
+  for (std::size_t k = 0; k < kQuickVertices && !cancel_; ++k) {
+    const std::uint64_t at = start + span * k / kQuickVertices;
+    const std::size_t n = file.Read(at, window.data(), window.size());
+    std::string_view text(window.data(), n);
+    // From the middle of a line to the start of the next.
+    if (at > start) {
+      std::size_t e = 0;
+      while (e < text.size() && !IsLineEnd(text[e])) ++e;
+      if (e == text.size()) continue;
+      if (text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ++e;
+      text.remove_prefix(e + 1);
+    }
+    std::size_t e = 0;
+    while (e < text.size() && !IsLineEnd(text[e])) ++e;
+    if (e == text.size() && at + n < size) continue;  // longer than the window
+    std::string_view line = text.substr(0, e);
+    lineBytes += e + 1;
+    ++lines;
+    if (at == 0 && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
+    AsciiPoint p;
+    try {
+      p = ReadAsciiLine(line, header + 1, false, layout);
+    } catch (const std::exception&) {
+      continue;  // the full pass reports it with its line number
+    }
+    if (p.copy) continue;
+    PreviewVertex v;
+    Transform(v, p.first, p.second, p.height, out, {});
+    out.vertices.push_back(v);
+  }
+  if (lines > 0) out.total = span * lines / lineBytes;
+  estimate_ = out.total;
+}
+
+void PreviewReader::AsciiFull(PreviewData& out, const std::function<void(double)>& progress) {
+  const TransformSettings& t = settings_.settings;
+  const AsciiLayout& layout = settings_.layout;
+  InputFile source;
+  try {
+    source.Open(t.txtQuelldatei);
+  } catch (const std::exception& e) {
+    NoteError(out, e.what());
+    out.complete = true;
+    return;
+  }
+  stride_ = std::max<std::uint64_t>(1, CeilDiv(estimate_, kPreviewMaxVertices));
+  std::string line;
+  bool cut = false;
+  long lineNo = 0;
+  std::uint64_t points = 0;
+  try {
+    while (source.ReadLine(line, kMaxLineBytes, cut)) {
+      ++lineNo;
+      if (lineNo % kPollLines == 0) {
+        if (cancel_) return;
+        if (progress && source.size() > 0) {
+          progress(static_cast<double>(source.consumed()) / static_cast<double>(source.size()));
+        }
+      }
+      std::string_view text = line;
+      if (lineNo == 1 && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+      AsciiPoint p;
+      try {
+        p = ReadAsciiLine(text, lineNo, cut, layout);
+      } catch (const std::exception& e) {
+        NoteError(out, LineErrorMessage(e, t, lineNo, line));
+        continue;
+      }
+      if (p.copy) continue;
+      if (points++ % stride_ != 0) continue;
+      PreviewVertex v;
+      v.item = lineNo;
+      Transform(v, p.first, p.second, p.height, out, [&] { return "Zeile " + std::to_string(lineNo); });
+      out.vertices.push_back(v);
+      if (out.vertices.size() > kPreviewMaxVertices) {
+        Thin(out);
+        stride_ *= 2;
+      }
+    }
+  } catch (const std::exception& e) {
+    // The file itself cannot be read on.
+    NoteError(out, e.what());
+  }
+  out.total = points;
+  out.complete = true;
+}
+
+void PreviewReader::ShapeQuick(PreviewData& out) { (void)out; }
+
+void PreviewReader::ShapeFull(PreviewData& out, const std::function<void(double)>& progress) {
+  (void)progress;
+  NoteError(out, "Shapefiles folgen");
+  out.complete = true;
+}
+
+PreviewData ReadPreview(const PreviewSettings& s) {
+  const std::atomic<bool> never{false};
+  PreviewReader reader(s, never);
+  PreviewData quick, full;
+  reader.Quick(quick);  // the count of a large file, for the stride
+  reader.Full(full);
+  return full;
+}
+
+// ---------------------------------------------------------------- projections
+
+SideProjector::SideProjector(const PreviewSettings& s, int side) : side_(side) {
+  const TransformSettings& t = s.settings;
+  const Projection p = t.optSevPar ? SideProjection(t, side) : Projection::kNone;
+  if (p == Projection::kNone) return;
+  // The forward: "Ell" on the side's ellipsoid into the side's projection,
+  // with no datum change between.
+  PreviewSettings f = s;
+  TransformSettings& ft = f.settings;
+  ft.optTranslation = false;
+  ft.optInGK = ft.optInKrovak = ft.optINetrs = ft.optINGKallgemein = false;
+  ft.optInBL = true;
+  ft.optOutGK = p == Projection::kGK;
+  ft.optOutKrovak = p == Projection::kKrovak;
+  ft.optOutBL = p == Projection::kEll;
+  ft.optOUTetrs = p == Projection::kUTM;
+  ft.optOutGKallgemein = p == Projection::kGKGeneral;
+  const std::string& a = side == 1 ? t.txtEll1a : t.txtEll2a;
+  const std::string& e = side == 1 ? t.txtEll1e : t.txtEll2e;
+  ft.txtEll1a = ft.txtEll2a = a;
+  ft.txtEll1e = ft.txtEll2e = e;
+  for (int set = 1; set <= 2; ++set) {
+    for (std::string* v : ft.SevenParFields(set)) *v = "0";
+  }
+  f.grids = {};
+  if (side == 1) {
+    OptionTable& o = f.options;
+    const std::pair<int, int> inToOut[] = {
+        {opt::kGKBM, opt::kGKBM2},           {opt::kUTMBM, opt::kUTMBM2},
+        {opt::kUTMma, opt::kUTMma2},         {opt::kINeasting, opt::kOUTeasting},
+        {opt::kINmeridian, opt::kOUTmeridian}, {opt::kINnorthing, opt::kOUTnorthing},
+        {opt::kINscale, opt::kOUTscale}};
+    for (const auto& [from, to] : inToOut) o[to] = o[from];
+  }
+  double av = 0, ev = 0;
+  if (TryParseNumber(a, av) != 0 || TryParseNumber(e, ev) != 0) return;
+  try {
+    f.coeffs = geotra::MeridianArcCoeffs(av, ev);
+  } catch (const std::exception&) {
+    return;
+  }
+  forward_ = std::make_unique<ChainSession>(f);
+  inverse_ = std::make_unique<ChainSession>(s);
+  valid_ = true;
+}
+
+SideProjector::~SideProjector() = default;
+
+bool SideProjector::Forward(double lon, double lat, double& x, double& y) {
+  if (!valid_) return false;
+  double h = 0;
+  try {
+    const PointResult r = TransformPoint(forward_->session(), lon, lat, h);
+    x = r[0];
+    y = r[1];
+  } catch (const std::exception&) {
+    return false;
+  }
+  return std::isfinite(x) && std::isfinite(y);
+}
+
+bool SideProjector::Inverse(double x, double y, double& lon, double& lat) {
+  if (!valid_) return false;
+  try {
+    const GeocentricPoint g = PointToGeocentric(inverse_->session(), side_, x, y, 0);
+    lon = g.L * kDegreesPerHalfTurn / kPi;
+    lat = g.B * kDegreesPerHalfTurn / kPi;
+  } catch (const std::exception&) {
+    return false;
+  }
+  return std::isfinite(lon) && std::isfinite(lat);
+}
+
+// ---------------------------------------------------------------- graticule, ticks
+
+namespace {
+
+/// The smallest of 1, 2, 5 times a power of ten that is at least `raw`, as
+/// mantissa and exponent.
+void RoundStep(double raw, int& mantissa, int& exponent) {
+  exponent = static_cast<int>(std::floor(std::log10(raw)));
+  const double p = std::pow(10.0, exponent);
+  for (int m : {1, 2, 5, 10}) {
+    if (m * p >= raw * (1 - 1e-12)) {
+      mantissa = m == 10 ? 1 : m;
+      if (m == 10) ++exponent;
+      return;
+    }
+  }
+  mantissa = 1;
+  ++exponent;
+}
+
+/// k times mantissa times 10^exponent, as close to the decimal as a double
+/// gets.
+double StepValue(long long k, int mantissa, int exponent) {
+  const double n = static_cast<double>(k * mantissa);
+  return exponent >= 0 ? n * std::pow(10.0, exponent) : n / std::pow(10.0, -exponent);
+}
+
+/// Lines of the graticule at most per direction.
+constexpr int kGraticuleLines = 12;
+/// Points along each graticule line.
+constexpr int kGraticuleSamples = 64;
+/// Places of the view read back per direction.
+constexpr int kViewSamples = 9;
+constexpr double kMaxLatitude = 89.9;
+
+}  // namespace
+
+std::vector<double> RoundTicks(double lo, double hi, int most) {
+  std::vector<double> ticks;
+  if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi) || most < 2) return ticks;
+  int m = 1, e = 0;
+  RoundStep((hi - lo) / (most - 1), m, e);
+  const double step = StepValue(1, m, e);
+  const auto first = static_cast<long long>(std::ceil(lo / step - 1e-9));
+  for (long long k = first;; ++k) {
+    const double v = StepValue(k, m, e);
+    if (v > hi + step * 1e-9) break;
+    ticks.push_back(v);
+  }
+  return ticks;
+}
+
+std::vector<GraticuleLine> Graticule(SideProjector& p, double x0, double y0, double x1,
+                                     double y1) {
+  std::vector<GraticuleLine> lines;
+  if (!p.valid()) return lines;
+  double lonLo = 1e9, lonHi = -1e9, latLo = 1e9, latHi = -1e9;
+  for (int i = 0; i < kViewSamples; ++i) {
+    for (int j = 0; j < kViewSamples; ++j) {
+      double lon = 0, lat = 0;
+      if (!p.Inverse(x0 + (x1 - x0) * i / (kViewSamples - 1),
+                     y0 + (y1 - y0) * j / (kViewSamples - 1), lon, lat)) {
+        continue;
+      }
+      lonLo = std::min(lonLo, lon);
+      lonHi = std::max(lonHi, lon);
+      latLo = std::min(latLo, lat);
+      latHi = std::max(latHi, lat);
+    }
+  }
+  if (lonLo > lonHi) return lines;
+  latLo = std::max(latLo, -kMaxLatitude);
+  latHi = std::min(latHi, kMaxLatitude);
+  const double span = std::max({lonHi - lonLo, latHi - latLo, 1e-6});
+  int m = 1, e = 0;
+  RoundStep(span / (kGraticuleLines / 2), m, e);
+  const double step = StepValue(1, m, e);
+  // One step beyond the view on every side, so that lines reach its edges.
+  const double aLo = std::max(latLo - step, -kMaxLatitude), aHi = std::min(latHi + step, kMaxLatitude);
+  const double oLo = lonLo - step, oHi = lonHi + step;
+  auto line = [&](bool meridian, double value) {
+    GraticuleLine g;
+    g.meridian = meridian;
+    g.degrees = value;
+    for (int i = 0; i <= kGraticuleSamples; ++i) {
+      const double along = meridian ? aLo + (aHi - aLo) * i / kGraticuleSamples
+                                    : oLo + (oHi - oLo) * i / kGraticuleSamples;
+      double x = kNoValue, y = kNoValue;
+      if (!(meridian ? p.Forward(value, along, x, y) : p.Forward(along, value, x, y))) {
+        x = y = kNoValue;
+      }
+      g.points.push_back({x, y});
+    }
+    lines.push_back(std::move(g));
+  };
+  const auto count = [&](double lo, double hi) {
+    return static_cast<long long>(std::floor(hi / step)) - static_cast<long long>(std::ceil(lo / step));
+  };
+  if (count(oLo, oHi) > 4 * kGraticuleLines || count(aLo, aHi) > 4 * kGraticuleLines) return lines;
+  for (auto k = static_cast<long long>(std::ceil(oLo / step)); StepValue(k, m, e) <= oHi; ++k) {
+    line(true, StepValue(k, m, e));
+  }
+  for (auto k = static_cast<long long>(std::ceil(aLo / step)); StepValue(k, m, e) <= aHi; ++k) {
+    line(false, StepValue(k, m, e));
+  }
+  return lines;
+}
+
+Affine FitAffine(const PreviewData& d, int side, const std::array<double, 4>* box) {
+  // Centred sums of the normal equations.
+  struct Sums {
+    double n = 0, x = 0, y = 0, u = 0, v = 0;
+  } mean;
+  auto use = [&](const PreviewVertex& p, double& x, double& y, double& u, double& v) {
+    if (!std::isfinite(p.rx) || !std::isfinite(p.ry)) return false;
+    x = side == 1 ? p.sx : p.rx;
+    y = side == 1 ? p.sy : p.ry;
+    u = side == 1 ? p.rx : p.sx;
+    v = side == 1 ? p.ry : p.sy;
+    return box == nullptr ||
+           (x >= (*box)[0] && x <= (*box)[2] && y >= (*box)[1] && y <= (*box)[3]);
+  };
+  double x = 0, y = 0, u = 0, v = 0;
+  for (const PreviewVertex& p : d.vertices) {
+    if (!use(p, x, y, u, v)) continue;
+    mean.n += 1;
+    mean.x += x;
+    mean.y += y;
+    mean.u += u;
+    mean.v += v;
+  }
+  Affine f;
+  if (mean.n < 1) return f;
+  mean.x /= mean.n;
+  mean.y /= mean.n;
+  mean.u /= mean.n;
+  mean.v /= mean.n;
+  double sxx = 0, sxy = 0, syy = 0, sxu = 0, syu = 0, sxv = 0, syv = 0;
+  for (const PreviewVertex& p : d.vertices) {
+    if (!use(p, x, y, u, v)) continue;
+    x -= mean.x;
+    y -= mean.y;
+    u -= mean.u;
+    v -= mean.v;
+    sxx += x * x;
+    sxy += x * y;
+    syy += y * y;
+    sxu += x * u;
+    syu += y * u;
+    sxv += x * v;
+    syv += y * v;
+  }
+  const double det = sxx * syy - sxy * sxy;
+  if (!(det > 1e-9 * sxx * syy) || !std::isfinite(det)) {
+    // Vertices on a line, or a single one: scale and shift alone.
+    double suv = 0;
+    for (const PreviewVertex& p : d.vertices) {
+      if (use(p, x, y, u, v)) suv += (u - mean.u) * (u - mean.u) + (v - mean.v) * (v - mean.v);
+    }
+    const double k = sxx + syy > 0 ? std::sqrt(suv / (sxx + syy)) : 1;
+    f.a = {mean.u - k * mean.x, k, 0};
+    f.b = {mean.v - k * mean.y, 0, k};
+    f.valid = std::isfinite(k) && k > 0;
+    return f;
+  }
+  f.a[1] = (sxu * syy - syu * sxy) / det;
+  f.a[2] = (syu * sxx - sxu * sxy) / det;
+  f.b[1] = (sxv * syy - syv * sxy) / det;
+  f.b[2] = (syv * sxx - sxv * sxy) / det;
+  f.a[0] = mean.u - f.a[1] * mean.x - f.a[2] * mean.y;
+  f.b[0] = mean.v - f.b[1] * mean.x - f.b[2] * mean.y;
+  f.valid = std::isfinite(f.Det()) && f.Det() != 0;
+  return f;
+}
+
+}  // namespace pelmo::ui
