@@ -12,6 +12,7 @@
 #include "core/fileio.hpp"
 #include "core/numtext.hpp"
 #include "formats/ascii_layout.hpp"
+#include "formats/shapefile_format.hpp"
 #include "geodesy/geodesy.hpp"
 
 namespace pelmo::ui {
@@ -28,6 +29,8 @@ constexpr std::size_t kQuickWindowBytes = 4096;
 /// Lines between two looks at the cancel flag and the progress.
 constexpr long kPollLines = 4096;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// A shapefile starts with the file code 9994 (00 00 27 0A, big-endian).
+constexpr std::string_view kShapefileCode{"\0\0\x27", 3};
 
 void NoteError(PreviewData& d, const std::string& text) {
   if (d.errors++ == 0) d.error = text;
@@ -262,6 +265,11 @@ void PreviewReader::AsciiFull(PreviewData& out, const std::function<void(double)
       }
       std::string_view text = line;
       if (lineNo == 1 && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+      if (lineNo == 1 && text == kShapefileCode) {
+        NoteError(out, "die Quelldatei ist eine Shapedatei; für Shapedateien den Dateityp "
+                       "\"Shape\" wählen");
+        break;
+      }
       AsciiPoint p;
       try {
         p = ReadAsciiLine(text, lineNo, cut, layout);
@@ -288,12 +296,182 @@ void PreviewReader::AsciiFull(PreviewData& out, const std::function<void(double)
   out.complete = true;
 }
 
-void PreviewReader::ShapeQuick(PreviewData& out) { (void)out; }
+// ---------------------------------------------------------------- shapefiles
+
+namespace {
+
+namespace shp = pelmo::shapefile;
+
+/// Records of a shapefile with fewer vertices than this keep all of them.
+constexpr std::uint64_t kMinRecordVertices = 20;
+/// Records between two looks at the cancel flag and the progress.
+constexpr std::int64_t kPollRecords = 1024;
+/// Bytes of a record beside its vertices, about (header, box, counts, a part).
+constexpr std::uint64_t kRecordOverhead = 60;
+
+/// Every k-th record, and within a record every j-th vertex.
+struct Strides {
+  std::uint64_t records = 1, vertices = 1;
+};
+
+/// Strides that keep about `target` of `vertices` in `records` records:
+/// small records are taken whole (every k-th record), large ones thinned.
+Strides ChooseStrides(std::uint64_t vertices, std::uint64_t records, std::uint64_t target) {
+  const std::uint64_t s = std::max<std::uint64_t>(1, CeilDiv(vertices, target));
+  const std::uint64_t perRecord = records == 0 ? 1 : vertices / records;
+  Strides k;
+  k.vertices = std::min(s, std::max<std::uint64_t>(1, perRecord / kMinRecordVertices));
+  k.records = std::max<std::uint64_t>(1, (s + k.vertices / 2) / k.vertices);
+  return k;
+}
+
+/// The .shp and .shx of a source opened for reading, their headers read.
+struct ShapeSource {
+  shp::BinFile shpFile, shxFile;
+  shp::ShapeReader reader{shpFile, shxFile};
+  PreviewGeometry geometry = PreviewGeometry::kPoints;
+  std::uint64_t vertices = 0;  ///< estimated from the file's length
+
+  /// Throws ShapeFailure.
+  explicit ShapeSource(const std::string& name) {
+    if (shp::CharCount(name) <= shp::kExtensionChars) {
+      throw shp::ShapeFailure("\"" + name + "\" ist kein Name einer Shapedatei (.shp, .shx, .dbf)");
+    }
+    const std::string stem = shp::DropLastChars(name, shp::kExtensionChars);
+    shpFile.SetPath(stem + "shp");
+    shxFile.SetPath(stem + "shx");
+    for (shp::BinFile* f : {&shpFile, &shxFile}) {
+      if (const int err = f->OpenRead(); err != 0) {
+        throw shp::ShapeFailure(shp::FileMessage(
+            f->path(), "kann nicht gelesen werden: " + shp::ErrorText(err, f->path(), IoOp::kOpen)));
+      }
+    }
+    reader.ReadHeaders();
+    const shp::ShapeType* t = reader.type();
+    if (t == nullptr) {
+      throw shp::ShapeFailure(shp::FileMessage(
+          shpFile.path(), "hat den Shapetyp " + shp::ShapeTypeText(reader.shapeType()) +
+                              "; gelesen werden " + shp::SupportedShapeTypesText()));
+    }
+    constexpr int kPolygonTypes = 5;  // 5, 15, 25: the last digit
+    constexpr int kTypeDecade = 10;
+    if (t->kind == shp::ShapeKind::kMultiPatch ||
+        (t->kind == shp::ShapeKind::kPoly && t->code % kTypeDecade == kPolygonTypes)) {
+      geometry = PreviewGeometry::kPolygons;
+    } else if (t->kind == shp::ShapeKind::kPoly) {
+      geometry = PreviewGeometry::kLines;
+    }
+    const auto records = static_cast<std::uint64_t>(reader.recordCount());
+    const std::uint64_t perVertex = static_cast<std::uint64_t>(shp::kPointBytes) +
+                                    (t->z ? shp::kValueBytes : 0) + (t->m ? shp::kValueBytes : 0);
+    const auto body = static_cast<std::uint64_t>(reader.shpLength() - shp::kHeaderBytes);
+    vertices = t->kind == shp::ShapeKind::kPoint
+                   ? records
+                   : std::max(records, (body - std::min(body, records * kRecordOverhead)) / perVertex);
+  }
+};
+
+}  // namespace
+
+void PreviewReader::AddRecord(shp::ShapeReader& reader, const shp::RecordLayout& r,
+                              std::uint64_t vertexStride, PreviewData& out) {
+  if (r.shape == nullptr || r.numPoints == 0) return;
+  // Parts in the order of their starts; a point group is one part.
+  std::vector<std::int64_t> starts{0};
+  if (r.numParts > 0) {
+    std::vector<shp::PartInfo> parts;
+    reader.Parts(r, parts);
+    starts.clear();
+    for (const shp::PartInfo& p : parts) starts.push_back(p.start);
+    std::sort(starts.begin(), starts.end());
+  }
+  std::vector<shp::Vertex> chunk;
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    const std::int64_t begin = starts[k], end = k + 1 < starts.size() ? starts[k + 1] : r.numPoints;
+    if (end <= begin) continue;
+    if (out.geometry != PreviewGeometry::kPoints) out.parts.push_back(out.vertices.size());
+    for (std::int64_t at = begin; at < end; at += shp::kVertexChunk) {
+      reader.Vertices(r, at, std::min(shp::kVertexChunk, end - at), chunk);
+      for (std::size_t j = 0; j < chunk.size(); ++j) {
+        const std::int64_t index = at + static_cast<std::int64_t>(j);
+        // Every j-th vertex, and the last of each part.
+        if (static_cast<std::uint64_t>(index - begin) % vertexStride != 0 && index != end - 1) continue;
+        const shp::Vertex& c = chunk[j];
+        PreviewVertex v;
+        v.item = static_cast<long>(r.index);
+        v.vertex = static_cast<long>(index + 1);
+        Transform(v, c.x, c.y, std::isnan(c.z) ? 0 : c.z, out, [&] {
+          return "Record " + std::to_string(r.index) + ", Punkt " + std::to_string(index + 1);
+        });
+        out.vertices.push_back(v);
+      }
+    }
+  }
+}
+
+void PreviewReader::ShapeQuick(PreviewData& out) {
+  try {
+    ShapeSource source(settings_.settings.txtQuelldatei);
+    estimate_ = source.vertices;
+    if (source.vertices <= kPreviewMaxVertices / 2) return;
+    out.geometry = source.geometry;
+    out.records = true;
+    out.total = source.vertices;
+    const Strides k = ChooseStrides(source.vertices, static_cast<std::uint64_t>(source.reader.recordCount()),
+                                    kQuickVertices);
+    for (std::int64_t i = 1; i <= source.reader.recordCount() && !cancel_;
+         i += static_cast<std::int64_t>(k.records)) {
+      try {
+        AddRecord(source.reader, source.reader.Record(i), k.vertices, out);
+      } catch (const std::exception&) {
+        // The full pass reports it.
+      }
+    }
+  } catch (const std::exception&) {
+    out = PreviewData{};  // the full pass reports it
+  }
+}
 
 void PreviewReader::ShapeFull(PreviewData& out, const std::function<void(double)>& progress) {
-  (void)progress;
-  NoteError(out, "Shapefiles folgen");
+  out.records = true;
   out.complete = true;
+  std::unique_ptr<ShapeSource> source;
+  try {
+    source = std::make_unique<ShapeSource>(settings_.settings.txtQuelldatei);
+  } catch (const std::exception& e) {
+    NoteError(out, e.what());
+    return;
+  }
+  out.geometry = source->geometry;
+  shp::ShapeReader& reader = source->reader;
+  const std::int64_t records = reader.recordCount();
+  const Strides k = ChooseStrides(std::max(estimate_, source->vertices),
+                                  static_cast<std::uint64_t>(records), kPreviewMaxVertices);
+  stride_ = k.records;
+  std::uint64_t total = 0;
+  for (std::int64_t i = 1; i <= records; ++i) {
+    if (i % kPollRecords == 0) {
+      if (cancel_) {
+        out.complete = false;
+        return;
+      }
+      if (progress) progress(static_cast<double>(i) / static_cast<double>(records));
+    }
+    try {
+      const shp::RecordLayout r = reader.Record(i);
+      total += static_cast<std::uint64_t>(r.numPoints);
+      if (static_cast<std::uint64_t>(i - 1) % stride_ != 0) continue;
+      AddRecord(reader, r, k.vertices, out);
+    } catch (const std::exception& e) {
+      NoteError(out, e.what());
+      continue;
+    }
+    if (out.vertices.size() > kPreviewMaxVertices) {
+      Thin(out);
+      stride_ *= 2;
+    }
+  }
+  out.total = total;
 }
 
 PreviewData ReadPreview(const PreviewSettings& s) {
@@ -406,8 +584,10 @@ double StepValue(long long k, int mantissa, int exponent) {
   return exponent >= 0 ? n * std::pow(10.0, exponent) : n / std::pow(10.0, -exponent);
 }
 
-/// Lines of the graticule at most per direction.
-constexpr int kGraticuleLines = 12;
+/// Lines of the graticule across the longer side of the view, about.
+constexpr double kGraticuleLines = 6;
+/// Most lines per direction (a view far larger than the data).
+constexpr long long kMostGraticuleLines = 50;
 /// Points along each graticule line.
 constexpr int kGraticuleSamples = 64;
 /// Places of the view read back per direction.
@@ -454,7 +634,7 @@ std::vector<GraticuleLine> Graticule(SideProjector& p, double x0, double y0, dou
   latHi = std::min(latHi, kMaxLatitude);
   const double span = std::max({lonHi - lonLo, latHi - latLo, 1e-6});
   int m = 1, e = 0;
-  RoundStep(span / (kGraticuleLines / 2), m, e);
+  RoundStep(span / kGraticuleLines, m, e);
   const double step = StepValue(1, m, e);
   // One step beyond the view on every side, so that lines reach its edges.
   const double aLo = std::max(latLo - step, -kMaxLatitude), aHi = std::min(latHi + step, kMaxLatitude);
@@ -477,7 +657,7 @@ std::vector<GraticuleLine> Graticule(SideProjector& p, double x0, double y0, dou
   const auto count = [&](double lo, double hi) {
     return static_cast<long long>(std::floor(hi / step)) - static_cast<long long>(std::ceil(lo / step));
   };
-  if (count(oLo, oHi) > 4 * kGraticuleLines || count(aLo, aHi) > 4 * kGraticuleLines) return lines;
+  if (count(oLo, oHi) > kMostGraticuleLines || count(aLo, aHi) > kMostGraticuleLines) return lines;
   for (auto k = static_cast<long long>(std::ceil(oLo / step)); StepValue(k, m, e) <= oHi; ++k) {
     line(true, StepValue(k, m, e));
   }

@@ -28,6 +28,11 @@
 #include "geodesy/plausibility.hpp"
 #include "geodesy/point_chain.hpp"
 
+namespace pelmo::shapefile {
+class ShapeReader;
+struct RecordLayout;
+}  // namespace pelmo::shapefile
+
 namespace pelmo::ui {
 
 /// Most vertices a picture keeps.
@@ -127,6 +132,10 @@ class PreviewReader {
   void AsciiFull(PreviewData& out, const std::function<void(double)>& progress);
   void ShapeQuick(PreviewData& out);
   void ShapeFull(PreviewData& out, const std::function<void(double)>& progress);
+  /// The vertices of one record, every `vertexStride`-th of each part and
+  /// the part's last.
+  void AddRecord(shapefile::ShapeReader& reader, const shapefile::RecordLayout& r,
+                 std::uint64_t vertexStride, PreviewData& out);
 
   PreviewSettings settings_;
   const std::atomic<bool>& cancel_;

@@ -30,7 +30,7 @@ constexpr int kLargeDot = 2;  // pixels added
 constexpr double kHighlightRadius = 7;
 constexpr double kPickRadius = 8;
 // Share of the plot area a fitted view fills.
-constexpr double kFitShare = 0.92;
+constexpr double kFitShare = 0.9;
 // Smallest extent a fitted view shows: metres, degrees.
 constexpr double kMinSpanMetres = 10;
 constexpr double kMinSpanDegrees = 1e-4;
@@ -41,12 +41,14 @@ constexpr double kRadiansPerDegree = geotra::kPi / 180;
 
 QString Num(double v, char sign) { return QString::fromStdString(FormatNumber(v, sign)); }
 
-/// A value of the panel as text: metres to the millimetre, degrees to about
-/// a millimetre.
+}  // namespace
+
 QString ValueText(double v, bool degrees, char sign) {
   const double step = degrees ? 1e-8 : 1e-3;
   return Num(std::round(v / step) * step, sign) + (degrees ? QStringLiteral("°") : QString());
 }
+
+namespace {
 
 QColor Colour(QRgb rgb) { return QColor::fromRgb(rgb); }
 
@@ -110,7 +112,7 @@ void PaintGraticule(QPainter& p, const QRectF& plot, const PanelContent& c, cons
       const QPointF pos = g.meridian ? QPointF(at.x() + 2, plot.top() + fm.ascent() + 1)
                                      : QPointF(plot.right() - fm.horizontalAdvance(text) - 2,
                                                at.y() - 2);
-      p.drawText(pos, text);
+      if (pos.x() + fm.horizontalAdvance(text) <= plot.right()) p.drawText(pos, text);
       break;
     }
   }
@@ -309,9 +311,8 @@ void PaintLegend(QPainter& p, const QRectF& rect, const PreviewData* d) {
   p.fillRect(rect, Qt::white);
   p.setRenderHint(QPainter::Antialiasing, false);
   const QFontMetricsF fm(p.font());
-  static const char* const kKinds[kWarningKinds] = {
-      "andere Kennziffer im Ostwert", "Eingabe > 3,5° vom Mittelmeridian",
-      "Ergebnis > 3,5° vom Mittelmeridian", "Ergebnis außerhalb des Bereichs"};
+  static const char* const kKinds[kWarningKinds] = {"Kennziffer", "Abstand Eingabe",
+                                                     "Abstand Ergebnis", "Bereich"};
   double x = rect.left() + 8;
   const double y = rect.top() + rect.height() / 2;
   auto item = [&](QRgb colour, int size, const QString& text) {
@@ -321,19 +322,23 @@ void PaintLegend(QPainter& p, const QRectF& rect, const PreviewData* d) {
     p.drawText(QPointF(x + 10, y + fm.ascent() / 2 - 1), text);
     x += 10 + fm.horizontalAdvance(text) + 18;
   };
-  item(kPreviewPointRgb, kDotSize, QStringLiteral("Punkt"));
+  const PreviewGeometry g = d != nullptr ? d->geometry : PreviewGeometry::kPoints;
+  item(kPreviewPointRgb, kDotSize,
+       g == PreviewGeometry::kPoints  ? QStringLiteral("Punkt")
+       : g == PreviewGeometry::kLines ? QStringLiteral("Linie")
+                                      : QStringLiteral("Fläche (Umriss, auch Löcher)"));
   std::uint64_t warned = 0;
   if (d != nullptr) {
     for (const PreviewVertex& v : d->vertices) warned += v.warnings != 0 ? 1 : 0;
   }
-  item(kPreviewWarningRgb, kWarningDotSize,
-       QStringLiteral("Warnung (%1 gezeichnete Punkte):").arg(warned));
-  x -= 12;
+  QString text = QStringLiteral("Warnung bei %1 von %2 gezeichneten Punkten:")
+                     .arg(warned)
+                     .arg(d ? d->vertices.size() : 0);
   for (std::size_t k = 0; k < kWarningKinds; ++k) {
-    const QString text = QStringLiteral("%1 %2").arg(d ? d->warnings[k] : 0).arg(QString::fromUtf8(kKinds[k]));
-    p.drawText(QPointF(x, y + fm.ascent() / 2 - 1), text + (k + 1 < kWarningKinds ? QStringLiteral(",") : QString()));
-    x += fm.horizontalAdvance(text) + 14;
+    text += QStringLiteral(" %1 %2,").arg(d ? d->warnings[k] : 0).arg(QString::fromUtf8(kKinds[k]));
   }
+  text.chop(1);
+  item(kPreviewWarningRgb, kWarningDotSize, text);
   p.restore();
 }
 

@@ -78,6 +78,10 @@ PanelView LinkedView(const PanelView& from, const Affine& map, double toAspect);
 /// Place of vertex `v` in a panel of side 1 or 2; false where it has none.
 bool VertexPlace(const PreviewVertex& v, int side, double& x, double& y);
 
+/// A value of a panel as text: metres to the millimetre, degrees to about a
+/// millimetre.
+QString ValueText(double v, bool degrees, char sign);
+
 /// "n of N drawn" and the extent of the drawn vertices.
 QString CountText(const PanelContent& c);
 

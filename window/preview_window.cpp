@@ -11,6 +11,7 @@
 #include <QTextStream>
 #include <QVBoxLayout>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "core/fileio.hpp"
@@ -57,11 +58,6 @@ QString PanelTitle(const TransformSettings& t, int side) {
   if (!t.optSevPar) return what + QStringLiteral(": Translation");
   return what + QStringLiteral(": ") + QString::fromLatin1(ProjectionName(SideProjection(t, side))) +
          QStringLiteral(" (") + Q(side == 1 ? t.txtBezEll1 : t.txtBezEll2) + QStringLiteral(")");
-}
-
-/// A value of a vertex for the line below the panels.
-QString Value(double v, char sign) {
-  return std::isfinite(v) ? Q(FormatNumber(v, sign)) : QStringLiteral("-");
 }
 
 /// The session's front end of the headless picture: messages to standard
@@ -239,8 +235,47 @@ void PreviewWindow::Link(PreviewPanel* from) {
   Affine map = FitAffine(*data_, side, &box);
   if (!map.valid) map = map_[side - 1];
   const double aspect = to->view.valid ? to->view.aspect : 1;
-  const PanelView v = LinkedView(from->view, map, aspect);
-  if (v.valid) to->SetView(v);
+  PanelView v = LinkedView(from->view, map, aspect);
+  if (!v.valid) return;
+  // The centre exactly, where the chain gives it; the affine's otherwise.
+  double x = v.cx, y = v.cy;
+  if (Corresponding(side, from->view.cx, from->view.cy, x, y)) {
+    v.cx = x;
+    v.cy = y;
+  }
+  to->SetView(v);
+}
+
+bool PreviewWindow::Corresponding(int side, double x, double y, double& ox, double& oy) {
+  if (!chain_) chain_ = std::make_unique<ChainSession>(settings_);
+  auto forward = [this](double first, double second, double& u, double& w) {
+    double h = 0;
+    try {
+      const PointResult r = TransformPoint(chain_->session(), first, second, h);
+      u = r[0];
+      w = r[1];
+    } catch (const std::exception&) {
+      return false;
+    }
+    return std::isfinite(u) && std::isfinite(w);
+  };
+  if (side == 1) return forward(x, y, ox, oy);
+  // Newton steps with the affine's linear part as the derivative.
+  const Affine& m = map_[0];
+  const double det = m.Det();
+  if (!m.valid || det == 0) return false;
+  constexpr int kSteps = 5;
+  double sx = ox, sy = oy;
+  for (int k = 0; k < kSteps; ++k) {
+    double u = 0, w = 0;
+    if (!forward(sx, sy, u, w)) return false;
+    const double du = x - u, dw = y - w;
+    sx += (m.b[2] * du - m.a[2] * dw) / det;
+    sy += (m.a[1] * dw - m.b[1] * du) / det;
+  }
+  ox = sx;
+  oy = sy;
+  return std::isfinite(sx) && std::isfinite(sy);
 }
 
 void PreviewWindow::ShowVertex(long index) {
@@ -262,9 +297,14 @@ void PreviewWindow::ShowVertex(long index) {
   } else {
     where = QStringLiteral("Zeile %1").arg(v.item);
   }
-  QString text = where + QStringLiteral(":  Quelle ") + Value(v.sx, sign) + QStringLiteral("  ") +
-                 Value(v.sy, sign) + QStringLiteral("  \u2192  Ergebnis ") + Value(v.rx, sign) +
-                 QStringLiteral("  ") + Value(v.ry, sign);
+  // Values as the panels show them; "-" where the chain failed.
+  auto value = [&](double x, const PreviewPanel* panel) {
+    return std::isfinite(x) ? ValueText(x, panel->content.degrees, sign) : QStringLiteral("-");
+  };
+  QString text = where + QStringLiteral(":  Quelle ") + value(v.sx, picSource) +
+                 QStringLiteral("  ") + value(v.sy, picSource) +
+                 QStringLiteral("  \u2192  Ergebnis ") + value(v.rx, picResult) +
+                 QStringLiteral("  ") + value(v.ry, picResult);
   if (v.warnings != 0) text += QStringLiteral("  (Warnung)");
   lblInfo->setText(text);
 }

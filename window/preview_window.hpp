@@ -67,12 +67,17 @@ class PreviewWindow : public QWidget {
   void Receive(const std::shared_ptr<const PreviewData>& d);
   void Progress(double share);
   void Link(PreviewPanel* from);
+  /// The place in the other panel's system corresponding to (x, y) of
+  /// panel `side`, through the chain: forward from the source, by Newton
+  /// steps on the chain from the result, starting at `ox`, `oy`.
+  bool Corresponding(int side, double x, double y, double& ox, double& oy);
   void StopReading();
 
   CommonDialog* files_;
   MessageBoxes* messages_;
   PreviewSettings settings_;
   std::unique_ptr<SideProjector> projector_[2];
+  std::unique_ptr<ChainSession> chain_;  ///< the window's own, for linking the panels
   std::shared_ptr<const PreviewData> data_;
   Affine map_[2];  ///< fitted to all vertices: source to result, result to source
   QWidget* legend_;

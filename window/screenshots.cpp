@@ -96,6 +96,20 @@ int WriteScreenshots(const QString& dirName) {
 
   options.optSevPar->setChecked(true);
   options.cmdApply->click();
+
+  // The preview of the sample points (zone 5 on Bessel to UTM zone 33),
+  // with the values of the first point below.
+  w.optASCII->setChecked(true);
+  w.txtQuelldatei->setText(QDir::current().filePath(QStringLiteral("data/samples/gk5_bessel_points.txt")));
+  w.cmdPreview->click();
+  PreviewWindow* preview = w.previewWindow();
+  while (!preview->finished()) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  preview->resize(1000, 560);
+  Settle();
+  preview->cmdFit_Click();
+  preview->ShowVertex(0);
+  ok &= Write(preview, dir, "preview.png");
+  preview->close();
   w.hide();
 
   const char* const pages[kOptionTabs] = {"options-general.png", "options-gauss-krueger.png",

@@ -4,6 +4,8 @@
 // the window from the main window (click, linked zoom, Save picture...) and
 // the headless picture of `pelmo --preview-picture`.
 
+#include <shapefil.h>
+
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
+#include <filesystem>
 
 #include "geodesy/plausibility.hpp"
 #include "ui_support.hpp"
@@ -37,22 +40,43 @@ double MeridianArc(double deg) {
   return s * phi / n / 3;
 }
 
-/// Gauss-Krueger zone 3 (meridian 9) on Bessel 1841 on both sides, no datum
-/// change; `out` the output projection ("GK" or "Ell").
+/// Gauss-Krueger zone 3 (meridian 9) on Bessel 1841 into zone 4 (or "Ell")
+/// on the same ellipsoid, no datum change.
 void ZoneThree(Session& s, const std::string& source, bool ellOut = false) {
   TransformSettings& t = s.settings;
   t.optInKrovak = false;
   t.optInGK = true;
   t.optOutGK = !ellOut;
   t.optOutBL = ellOut;
-  t.optSHP = false;
-  t.optASCII = true;
+  t.optSHP = source.ends_with(".shp");
+  t.optASCII = !t.optSHP;
   t.txtEll1a = t.txtEll2a = "6377397.155";
   t.txtEll1e = t.txtEll2e = "0.0816968312225275";
   t.txtBezEll1 = t.txtBezEll2 = "Bessel";
   t.txtQuelldatei = source;
-  s.OptionValues[opt::kGKBM] = s.OptionValues[opt::kGKBM2] = "9";
+  s.OptionValues[opt::kGKBM] = "9";
+  s.OptionValues[opt::kGKBM2] = "12";
   s.Touch();
+}
+
+/// One record of `parts` into stem.shp/.shx/.dbf, written by shapelib.
+void WriteShape(const std::string& stem, int type, const std::vector<std::vector<double>>& parts) {
+  std::vector<double> x, y;
+  std::vector<int> starts;
+  for (const auto& part : parts) {
+    starts.push_back(static_cast<int>(x.size()));
+    for (std::size_t i = 0; i + 1 < part.size(); i += 2) x.push_back(part[i]), y.push_back(part[i + 1]);
+  }
+  SHPHandle shp = SHPCreate(stem.c_str(), type);
+  DBFHandle dbf = DBFCreate(stem.c_str());
+  DBFAddField(dbf, "ID", FTInteger, 8, 0);
+  SHPObject* o = SHPCreateObject(type, -1, static_cast<int>(starts.size()), starts.data(), nullptr,
+                                 static_cast<int>(x.size()), x.data(), y.data(), nullptr, nullptr);
+  SHPWriteObject(shp, -1, o);
+  DBFWriteIntegerAttribute(dbf, 0, 0, 1);
+  SHPDestroyObject(o);
+  SHPClose(shp);
+  DBFClose(dbf);
 }
 
 QImage Picture(QWidget* w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -70,10 +94,11 @@ int Near(const QImage& img, QPointF at, QRgb rgb, int r = 1) {
 
 class PreviewTest : public WindowTest {
  protected:
-  /// The preview of `lines` read at once, shown offscreen at a fixed size.
+  /// The preview of `lines` (or, without lines, of p.shp) read at once,
+  /// shown offscreen at a fixed size.
   std::unique_ptr<PreviewWindow> Show(const std::vector<std::string>& lines, bool ellOut = false) {
-    WriteLines(Path("p.txt"), lines);
-    ZoneThree(form->session(), Path("p.txt"), ellOut);
+    if (!lines.empty()) WriteLines(Path("p.txt"), lines);
+    ZoneThree(form->session(), Path(lines.empty() ? "p.shp" : "p.txt"), ellOut);
     auto w = std::make_unique<PreviewWindow>(form->session(), files, messages, nullptr, false);
     w->resize(1000, 600);
     w->show();
@@ -106,7 +131,7 @@ TEST(PreviewTicks, RoundValuesWithinTheRange) {
 TEST_F(PreviewTest, KnownGeometryDrawnWhereItLies) {
   struct Case {
     const char* name;
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;  // none: a polygon with a hole in p.shp
     bool ellOut;
     const char* extent;  // in the source panel's count line
     int warned;          // index of the point with a zone warning, -1 none
@@ -117,14 +142,18 @@ TEST_F(PreviewTest, KnownGeometryDrawnWhereItLies) {
       {"a point of zone 4 in zone 3", {"3490000 5550000", "4500000.5 5550000", "3510000 5560000"}, false,
        "3 of 3 drawn;  x 3490000\u20134500000.5,  y 5550000\u20135560000", 1},
       {"into degrees", {"3480000 5500000", "3520000 5600000"}, true, "x 3480000\u20133520000", -1},
+      {"a polygon with a hole", {}, false, "10 of 10 drawn;  x 3480000\u20133520000", -1},
   };
+  WriteShape(Path("p"), SHPT_POLYGON,
+             {{3480000, 5500000, 3480000, 5600000, 3520000, 5600000, 3520000, 5500000, 3480000, 5500000},
+              {3495000, 5540000, 3505000, 5540000, 3505000, 5560000, 3495000, 5560000, 3495000, 5540000}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto w = Show(c.lines, c.ellOut);
     ASSERT_TRUE(w->finished());
     const auto& d = *w->data();
     EXPECT_EQ(d.error, "");
-    EXPECT_EQ(d.total, c.lines.size());
+    EXPECT_EQ(d.total, c.lines.empty() ? 10 : c.lines.size());
     EXPECT_TRUE(ui::CountText(w->picSource->content).contains(QString::fromUtf8(c.extent)))
         << ui::CountText(w->picSource->content).toStdString();
     EXPECT_EQ(w->picResult->content.degrees, c.ellOut);
@@ -142,8 +171,17 @@ TEST_F(PreviewTest, KnownGeometryDrawnWhereItLies) {
         EXPECT_GT(Near(img, at, warned ? ui::kPreviewWarningRgb : ui::kPreviewPointRgb), 0) << i;
         EXPECT_EQ(Near(img, at, ui::kPreviewWarningRgb), warned ? 9 : 0) << i;
       }
+      if (!c.lines.empty() || panel == w->picResult) continue;
+      // Outlines: the middle of the hole's edge is drawn, the inside is not filled.
+      EXPECT_GT(Near(img, panel->view.ToPixel(plot, 3505000, 5550000), ui::kPreviewPointRgb), 0);
+      EXPECT_EQ(Near(img, panel->view.ToPixel(plot, 3490000, 5580000), ui::kPreviewPointRgb, 3), 0);
     }
-    if (c.ellOut || c.warned >= 0) continue;
+    if (c.lines.empty()) {
+      w->ShowVertex(7);
+      EXPECT_TRUE(w->lblInfo->text().startsWith(QStringLiteral("Record 1, Punkt 8:")))
+          << w->lblInfo->text().toStdString();
+    }
+    if (c.ellOut || c.warned >= 0 || c.lines.empty()) continue;
     // The central meridian 9° is the vertical at 3500 km; the parallel of
     // 50° crosses it at the meridian arc's length.
     ui::PreviewPanel* p = w->picSource;
@@ -212,17 +250,22 @@ TEST_F(PreviewTest, ErrorsShownAsTextAndTheFileUntouched) {
       {"two bad lines", {"3500000 5600000", "3500100 56x0000", "3500200 5600200", "3500300"},
        "Zeile 2", 2, 2},
       {"a missing file", {}, "p.txt", 0, 1},
+      {"a shapefile cut short", {"cut"}, "besch\u00e4digt", 0, 1},
       {"a sound file", {"3500000 5600000 1", "3500100 5600100 1"}, "", 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::remove(Path("p.txt").c_str());
-    auto w = c.lines.empty() ? nullptr : Show(c.lines);
-    if (c.lines.empty()) {
-      ZoneThree(form->session(), Path("p.txt"));
-      w = std::make_unique<PreviewWindow>(form->session(), files, messages, nullptr, false);
-      w->show();
+    const bool shape = c.lines.size() == 1;
+    if (shape) {
+      WriteShape(Path("p"), SHPT_ARC, {{3480000, 5500000, 3520000, 5600000}});
+      std::filesystem::resize_file(Path("p.shp"), 150);
     }
+    const auto w = c.lines.size() > 1 ? Show(c.lines) : std::make_unique<PreviewWindow>(
+        (ZoneThree(form->session(), Path(shape ? "p.shp" : "p.txt")), form->session()), files,
+        messages, nullptr, false);
+    w->resize(1000, 600);
+    w->show();
     const auto& d = *w->data();
     EXPECT_EQ(d.vertices.size(), c.drawn);
     EXPECT_TRUE(d.error.find(c.error) != std::string::npos) << d.error;
@@ -232,7 +275,7 @@ TEST_F(PreviewTest, ErrorsShownAsTextAndTheFileUntouched) {
     for (int y = 0; y < img.height(); ++y)
       for (int x = 0; x < img.width(); ++x) red += qRed(img.pixel(x, y)) > 150 && qGreen(img.pixel(x, y)) < 60;
     EXPECT_EQ(red > 0, c.error[0] != 0);
-    if (!c.lines.empty()) {
+    if (c.lines.size() > 1) {
       std::string text;
       for (const auto& l : c.lines) text += l + "\r\n";
       EXPECT_EQ(ReadBytes(Path("p.txt")), text);
@@ -279,9 +322,25 @@ TEST_F(PreviewTest, WindowFromTheMainWindowClickLinkedZoomAndSave) {
   QWheelEvent wheel(at, src->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
                     Qt::NoScrollPhase, false);
   QApplication::sendEvent(src, &wheel);
-  EXPECT_NEAR(w->picResult->view.scale / before, 1.5625, 0.01);
-  EXPECT_NEAR(w->picResult->view.cx, src->view.cx, 1);
-  EXPECT_NEAR(w->picResult->view.cy, src->view.cy, 1);
+  EXPECT_NE(w->picResult->view.scale, before);
+  EXPECT_NEAR(w->picResult->view.scale / src->view.scale, 1, 0.01);
+  ui::ChainSession chain(ui::PreviewSettings::From(form->session()));
+  double e = src->view.cx, n = src->view.cy, h = 0;
+  const PointResult centre = TransformPoint(chain.session(), e, n, h);
+  EXPECT_NEAR(w->picResult->view.cx, centre[0], 0.01);
+  EXPECT_NEAR(w->picResult->view.cy, centre[1], 0.01);
+  // And back: panning the result brings the source to the point whose
+  // result lies at the centre.
+  const double panned = w->picResult->view.cx;
+  QTest::mouseMove(w->picResult, QPoint(300, 300));
+  QTest::mousePress(w->picResult, Qt::LeftButton, {}, QPoint(300, 300));
+  QTest::mouseMove(w->picResult, QPoint(340, 320));
+  QTest::mouseRelease(w->picResult, Qt::LeftButton, {}, QPoint(340, 320));
+  EXPECT_NE(w->picResult->view.cx, panned);
+  e = src->view.cx, n = src->view.cy, h = 0;
+  const PointResult back = TransformPoint(chain.session(), e, n, h);
+  EXPECT_NEAR(back[0], w->picResult->view.cx, 0.01);
+  EXPECT_NEAR(back[1], w->picResult->view.cy, 0.01);
 
   // Save picture...: SVG by the name chosen.
   files->answers = {QPath("pic.svg")};
