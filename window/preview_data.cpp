@@ -127,6 +127,18 @@ ChainSession::ChainSession(const PreviewSettings& s) {
   session_.Touch();
 }
 
+bool ChainSession::Place(double first, double second, double& x, double& y) {
+  double h = 0;
+  try {
+    const PointResult r = TransformPoint(session_, first, second, h);
+    x = r[0];
+    y = r[1];
+  } catch (const std::exception&) {
+    return false;
+  }
+  return std::isfinite(x) && std::isfinite(y);
+}
+
 // ---------------------------------------------------------------- reading
 
 PreviewReader::PreviewReader(const PreviewSettings& s, const std::atomic<bool>& cancel)
@@ -533,16 +545,7 @@ SideProjector::SideProjector(const PreviewSettings& s, int side) : side_(side) {
 SideProjector::~SideProjector() = default;
 
 bool SideProjector::Forward(double lon, double lat, double& x, double& y) {
-  if (!valid_) return false;
-  double h = 0;
-  try {
-    const PointResult r = TransformPoint(forward_->session(), lon, lat, h);
-    x = r[0];
-    y = r[1];
-  } catch (const std::exception&) {
-    return false;
-  }
-  return std::isfinite(x) && std::isfinite(y);
+  return valid_ && forward_->Place(lon, lat, x, y);
 }
 
 bool SideProjector::Inverse(double x, double y, double& lon, double& lat) {

@@ -94,6 +94,9 @@ class ChainSession {
   ChainSession(const ChainSession&) = delete;
   ChainSession& operator=(const ChainSession&) = delete;
   Session& session() noexcept { return session_; }
+  /// The first two values of the chain's result for (first, second) at
+  /// height 0; false where the chain fails.
+  bool Place(double first, double second, double& x, double& y);
 
  private:
   class Silent : public FrontEnd {

@@ -248,18 +248,7 @@ void PreviewWindow::Link(PreviewPanel* from) {
 
 bool PreviewWindow::Corresponding(int side, double x, double y, double& ox, double& oy) {
   if (!chain_) chain_ = std::make_unique<ChainSession>(settings_);
-  auto forward = [this](double first, double second, double& u, double& w) {
-    double h = 0;
-    try {
-      const PointResult r = TransformPoint(chain_->session(), first, second, h);
-      u = r[0];
-      w = r[1];
-    } catch (const std::exception&) {
-      return false;
-    }
-    return std::isfinite(u) && std::isfinite(w);
-  };
-  if (side == 1) return forward(x, y, ox, oy);
+  if (side == 1) return chain_->Place(x, y, ox, oy);
   // Newton steps with the affine's linear part as the derivative.
   const Affine& m = map_[0];
   const double det = m.Det();
@@ -268,7 +257,7 @@ bool PreviewWindow::Corresponding(int side, double x, double y, double& ox, doub
   double sx = ox, sy = oy;
   for (int k = 0; k < kSteps; ++k) {
     double u = 0, w = 0;
-    if (!forward(sx, sy, u, w)) return false;
+    if (!chain_->Place(sx, sy, u, w)) return false;
     const double du = x - u, dw = y - w;
     sx += (m.b[2] * du - m.a[2] * dw) / det;
     sy += (m.a[1] * dw - m.b[1] * du) / det;
