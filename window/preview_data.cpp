@@ -76,6 +76,8 @@ class PositionalFile {
       : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
     struct stat st {};
     if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
+    // Reads far apart: the system's read-ahead would fetch about the whole file.
+    if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_RANDOM);
   }
   ~PositionalFile() {
     if (fd_ >= 0) ::close(fd_);

@@ -276,7 +276,8 @@ void PaintPanel(QPainter& p, const QRectF& rect, const PanelContent& c, const Pa
   p.drawText(QPointF(rect.left() + 6, rect.top() + fm.ascent() + 2), c.title);
   p.setFont(normal);
   p.drawText(QRectF(rect.left() + 6, rect.top() + fm.height() + 3, rect.width() - 12, fm.height()),
-             Qt::AlignLeft | Qt::AlignVCenter, CountText(c));
+             Qt::AlignLeft | Qt::AlignVCenter,
+             fm.elidedText(CountText(c), Qt::ElideRight, rect.width() - 12));
   if (v.valid) {
     p.save();
     p.setClipRect(plot);
