@@ -11,7 +11,7 @@ DEB_PACKAGES := cmake make g++ pkg-config libcli11-dev qt6-base-dev libgl-dev li
   dpkg-dev file \
   qt6-translations-l10n qt6-svg-dev
 
-.PHONY: all deps build build-asan run test test-asan lint bench fuzz screenshots package clean
+.PHONY: all deps build build-asan run test test-asan test-tsan lint bench fuzz screenshots package clean
 
 all: build
 
@@ -49,10 +49,20 @@ test: deps build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
 	$(MAKE) --no-print-directory lint
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-tsan
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:exitcode=86 UBSAN_OPTIONS=print_stacktrace=1:exitcode=86 \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+# The engine and batch-tool tests with the thread sanitizer (jobs run on
+# several threads) in build-tsan/; any report fails.
+build-tsan/CMakeCache.txt:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMO_TSAN=ON -DPELMO_BUILD_UI=OFF
+
+test-tsan: build-tsan/CMakeCache.txt
+	cmake --build build-tsan -j$(JOBS) --target pelmo-cli pelmo_engine_tests
+	TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
 
 # Static analysis of our own sources (not the tests): cppcheck and clang-tidy
 # with the check set of .clang-tidy; any finding fails.
@@ -107,4 +117,4 @@ screenshots: build
 	@bash tools/screenshots.sh
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

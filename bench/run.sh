@@ -5,8 +5,9 @@
 # zone 33 on GRS 1980. For each job: times (best of alternating rounds),
 # ratios to the peer, the floor (a translation by 0 0 0: reading, parsing,
 # formatting and writing without the geodesy), a check that the first points
-# agree with the peer's to 1 mm (the bench fails otherwise), and peak memory
-# for 1 and 4 times the size.
+# agree with the peer's to 1 mm (the bench fails otherwise), peak memory
+# for 1 and 4 times the size, and the same job run from the main window
+# (offscreen) against the batch tool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BIN=${BENCH_BIN:-build}  # folder of pelmo-cli and pelmo_bench_gen
@@ -16,11 +17,12 @@ ROUNDS=${BENCH_ROUNDS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Thread counts of the pelmo-cli columns. pelmo-cli runs on one thread; once
-# it takes --threads N, add "$(nproc)" here and pass the option in pelmo().
+# Thread counts of the pelmo-cli columns: one, and one per core.
 THREADS=(1)
+if (($(nproc) > 1)); then THREADS+=("$(nproc)"); fi
+ALL=${THREADS[-1]}
 pelmo() {  # pelmo THREADS: the pelmo-cli command of that column, in the array P
-  P=("$BIN/pelmo-cli" --quiet --yes)
+  P=("$BIN/pelmo-cli" --quiet --yes --threads "$1")
 }
 job=(--in GK-Germ --out UTM --ell1 data/Bessel_1841.ell --ell2 data/GRS_1980.ell
      --7par1 data/DHDN_to_ETRS89_EPSG1776.7pr)
@@ -100,10 +102,32 @@ agree() {
   printf 'first points agree with %s: largest difference %.2f mm (limit %g mm)\n' \
     "$1" "$(echo "$worst * 1000" | bc -l)" "$(echo "$AGREE_M * 1000" | bc -l)"
 }
-# memory WHAT UNIT SMALL_KB LARGE_KB LARGE_COUNT
+# memory THREADS WHAT UNIT SMALL_KB LARGE_KB LARGE_COUNT
 memory() {
-  printf 'peak memory of pelmo-cli: %s kB for %s %s, %s kB for %s %s (%+.1f %%, limit +10 %%)\n' \
-    "$3" "$1" "$2" "$4" "$5" "$2" "$(echo "($4 / $3 - 1) * 100" | bc -l)"
+  printf 'peak memory of pelmo-cli, %s thread(s): %s kB for %s %s, %s kB for %s %s (%+.1f %%, limit +10 %%)\n' \
+    "$1" "$4" "$2" "$3" "$5" "$6" "$3" "$(echo "($5 / $4 - 1) * 100" | bc -l)"
+}
+# window JOB_ARGS... -- SOURCE TARGET_STEM EXT: the job run from the main
+# window (offscreen, all cores) against the batch tool on all cores, best of
+# ROUNDS each; skipped when the window was not built.
+window() {
+  local args=() cli=() source stem ext tw tc
+  while [[ $1 != -- ]]; do args+=("$1"); shift; done
+  source=$2 stem=$3 ext=$4
+  [[ -x $BIN/pelmo_bench_window ]] || { echo "window: not built (PELMO_BUILD_UI=OFF)"; return; }
+  "$BIN/pelmo-cli" --quiet "${args[@]}" --save-par "$work/job.par"
+  : >"$work/t_window" && : >"$work/t_cli"
+  pelmo "$ALL" && cli=("${P[@]}")
+  for ((r = 1; r <= ROUNDS; r++)); do
+    rm -f "$stem".*
+    QT_QPA_PLATFORM=offscreen "$BIN/pelmo_bench_window" "$work/job.par" "$source" "$stem.$ext" \
+      >>"$work/t_window" 2>"$work/err" || { cat "$work/err" >&2; return 1; }
+    rm -f "$stem".*
+    measure "${cli[@]}" "${args[@]}" "$source" "$stem.$ext" >>"$work/t_cli"
+  done
+  tw=$(best "$work/t_window") tc=$(best "$work/t_cli")
+  printf 'from the window (%s threads): %.3f s, batch tool %.3f s, ratio %.3f (limit 1.25)\n' \
+    "$ALL" "$tw" "$tc" "$(ratio "$tw" "$tc")"
 }
 
 # ---------------------------------------------------------------- ASCII
@@ -125,10 +149,13 @@ cct $pipeline "$work/first_in.txt" | awk '{print $1, $2}' >"$work/first_cct"
 head -n 3 "$work/out_pelmo.txt" | awk '{print $1, $2}' >"$work/first_pelmo"
 table cct "$work/t_cct"
 agree cct "$work/first_pelmo" "$work/first_cct"
+window "${job[@]}" -- "$work/points.txt" "$work/out_window" txt
 "$BIN/pelmo_bench_gen" ascii $((4 * POINTS)) "$work/points4.txt"
-pelmo 1
-m4=$(measure "${P[@]}" "${job[@]}" --type ascii "$work/points4.txt" "$work/out_pelmo.txt" | cut -d' ' -f2)
-memory "$POINTS" points "$(peak "$work/t_pelmo_1")" "$m4" $((4 * POINTS))
+for t in "${THREADS[@]}"; do
+  pelmo "$t"
+  m4=$(measure "${P[@]}" "${job[@]}" --type ascii "$work/points4.txt" "$work/out_pelmo.txt" | cut -d' ' -f2)
+  memory "$t" "$POINTS" points "$(peak "$work/t_pelmo_$t")" "$m4" $((4 * POINTS))
+done
 rm -f "$work"/points4.txt "$work"/out_*.txt
 
 # ---------------------------------------------------------------- grid
@@ -178,8 +205,11 @@ done
 "$BIN/pelmo_bench_gen" first 3 "$work/out_o.shp" >"$work/first_ogr"
 table ogr2ogr "$work/t_ogr"
 agree ogr2ogr "$work/first_pelmo" "$work/first_ogr"
+window "${job[@]}" -- "$work/poly.shp" "$work/out_w" shp
 "$BIN/pelmo_bench_gen" shape $((4 * VERTICES)) "$work/poly4"
-rm -f "$work"/out_p.*
-pelmo 1
-m4=$(measure "${P[@]}" "${job[@]}" --type shape "$work/poly4.shp" "$work/out_p.shp" | cut -d' ' -f2)
-memory "$VERTICES" vertices "$(peak "$work/t_pelmo_1")" "$m4" $((4 * VERTICES))
+for t in "${THREADS[@]}"; do
+  rm -f "$work"/out_p.*
+  pelmo "$t"
+  m4=$(measure "${P[@]}" "${job[@]}" --type shape "$work/poly4.shp" "$work/out_p.shp" | cut -d' ' -f2)
+  memory "$t" "$VERTICES" vertices "$(peak "$work/t_pelmo_$t")" "$m4" $((4 * VERTICES))
+done

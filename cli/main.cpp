@@ -409,6 +409,15 @@ void BatchOptions(const Group& g) {
         [](Run& r, const Given&) { r.fe.yes = true; });
   g.Add("--quiet", "", "no log lines and no summary",
         [](Run& r, const Given&) { r.fe.quiet = true; });
+  g.Add("--threads", "N",
+        "transform on N threads (default: one per core); the result is the same with any N",
+        [](Run& r, const Given& v) {
+          const char* end = v[0].data() + v[0].size();
+          int n = 0;
+          if (std::from_chars(v[0].data(), end, n).ptr != end || n < 1) v.Bad();
+          r.session.threads = n;
+        },
+        "a number of threads (1 or more)");
   g.Add("--selftest", "[FILE]",
         "write the self-test records (default: test.txt in the temporary folder) and exit",
         [](Run&, const Given& v) {

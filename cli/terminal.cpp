@@ -138,14 +138,21 @@ void TerminalFrontEnd::LogChanged(const std::string& text) {
 
 void TerminalFrontEnd::ProcessEvents() {
   ++points;
-  if (g_interrupted != 0) {
-    if (shapeJob) {
-      session->CancelRequested = true;
-    } else {
-      throw RunTimeError(errnum::kUserInterrupt);
-    }
-  }
+  if (g_interrupted != 0) Interrupted();
   if (progressLine && (points & kTickMask) == 0) Tick();
+}
+
+void TerminalFrontEnd::ProcessEventsAfter(long done) {
+  points += done;
+  if (g_interrupted != 0) Interrupted();
+  if (progressLine) Tick();
+}
+
+void TerminalFrontEnd::Interrupted() {
+  // Ctrl+C cancels a shapefile job (its targets go) and stops an ASCII job
+  // like an error after the last written line.
+  if (!shapeJob) throw RunTimeError(errnum::kUserInterrupt);
+  session->CancelRequested = true;
 }
 
 void TerminalFrontEnd::ProgressBytes(std::uint64_t done, std::uint64_t total) {

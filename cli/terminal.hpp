@@ -36,6 +36,7 @@ class TerminalFrontEnd : public FrontEnd {
   bool ConfirmReplaceAsciiTarget(const std::string& path) override;
   void LogChanged(const std::string& text) override;
   void ProcessEvents() override;
+  void ProcessEventsAfter(long points) override;
   void ProgressBytes(std::uint64_t done, std::uint64_t total) override;
   void ProgressPercent(const std::string& text) override;
 
@@ -43,6 +44,8 @@ class TerminalFrontEnd : public FrontEnd {
   void ClearProgress();
 
  private:
+  /// Ctrl+C was pressed.
+  void Interrupted();
   using Clock = std::chrono::steady_clock;
   /// Shows the progress line when the job has run long enough and the last
   /// one is old enough.

@@ -48,6 +48,16 @@ class FrontEnd {
   /// every point). Implementations keep this cheap.
   virtual void ProcessEvents() {}
 
+  /// The event pass of a job whose points are transformed on worker
+  /// threads, on the calling thread: after `points` points were finished,
+  /// or with 0 while the job waits for them (then at least every few
+  /// milliseconds). The default makes one ProcessEvents() per point, and
+  /// one when there is none.
+  virtual void ProcessEventsAfter(long points) {
+    for (long i = 0; i < points; ++i) ProcessEvents();
+    if (points == 0) ProcessEvents();
+  }
+
   /// Progress of an ASCII run: bytes of the source read so far, of `total`
   /// (0 when the size is not known, as for standard input). Called every
   /// few hundred points.

@@ -167,6 +167,11 @@ class Session {
   WarningTally warnings;
   /// Grids in the first and second transformation slot (index 0 and 1).
   std::array<GridSlot, 2> grids;
+  /// Threads of a job: 0 one per core, 1 the calling thread alone.
+  int threads = 0;
+  /// Size of the blocks in which a job on several threads hands its points
+  /// to the threads: bytes of ASCII text, or of shapefile records.
+  std::size_t blockBytes = std::size_t{1} << 20;
 
   /// The user's decimal sign, used when numbers are written as text.
   char decimalSign() const noexcept { return decimalSign_; }

@@ -9,19 +9,35 @@
 // reach the file are gone, and the message says how many lines remain.
 // Lines are held up to kMaxLineBytes; a longer line is read past, and only
 // fails when a field the driver needs does not end within that length.
+//
+// The source is read in blocks of whole lines (Session::blockBytes). On one
+// thread each block is transformed on the calling thread, with the event
+// pass after every point. On several, worker threads transform the blocks
+// in any order while the calling thread reads, writes the finished blocks
+// in source order and keeps the event pass going; a block that failed is
+// written up to the line before its error, so the message is the one of the
+// first bad line in the file and the target holds every line before it, as
+// on one thread. The output is the same bytes with any number of threads.
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "core/block_workers.hpp"
 #include "core/errors.hpp"
 #include "core/fileio.hpp"
 #include "core/frontend.hpp"
 #include "formats/ascii_layout.hpp"
 #include "formats/drivers.hpp"
 #include "geodesy/plausibility.hpp"
+#include "geodesy/worker_chain.hpp"
 
 namespace pelmo {
 
@@ -35,7 +51,17 @@ constexpr std::string_view kLineEnd = "\r\n";
 // A shapefile or its index starts with the file code 9994 (00 00 27 0A,
 // big-endian); the 0A ends the first "line".
 constexpr std::string_view kShapefileCode{"\0\0\x27", 3};
-// The front end hears of the bytes read every 1024 lines from the first on.
+// Line ends as a block keeps them, by their code.
+constexpr std::string_view kLineEnds[] = {"", "\n", "\r", "\r\n"};
+// Longest wait of the calling thread for a block before its next event pass.
+constexpr std::chrono::milliseconds kEventPassWait{5};
+// Blocks in memory per worker thread: one being transformed, one waiting
+// to be written or transformed.
+constexpr std::size_t kBlocksPerThread = 2;
+// A worker asks whether the job still runs every 256 lines.
+constexpr std::size_t kStopCheckMask = 255;
+// On one thread the front end hears of the bytes read every 1024 lines
+// from the first on.
 constexpr long kProgressLineMask = 1023;
 
 namespace fs = std::filesystem;
@@ -43,7 +69,7 @@ namespace fs = std::filesystem;
 }  // namespace
 
 std::string LineErrorMessage(const std::exception& e, const TransformSettings& t, long lineNo,
-                             const std::string& line) {
+                             std::string_view line) {
   constexpr std::size_t kShownBytes = 200;
   std::string msg = e.what();
   // A field that cannot be read: which column, and what it needs.
@@ -57,7 +83,7 @@ std::string LineErrorMessage(const std::exception& e, const TransformSettings& t
     std::size_t cut = kShownBytes;
     // Not inside a UTF-8 sequence.
     while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    msg += PrintableText(std::string_view(line).substr(0, cut));
+    msg += PrintableText(line.substr(0, cut));
     msg += "...";
   } else {
     msg += PrintableText(line);
@@ -112,19 +138,222 @@ std::string KeptLinesText(long kept) {
   return "Die Zieldatei enthält die Zeilen 1 bis " + std::to_string(kept) + ".";
 }
 
+/// The message of a failed line, with its number and text.
+class LineFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// One line of a block: its text in the block, whether the reader cut it,
+/// and its line end (an index into kLineEnds).
+struct BlockLine {
+  std::uint32_t begin = 0, size = 0;
+  bool cut = false;
+  std::uint8_t end = 0;
+};
+
+/// Whole lines of the source, as the calling thread read them, and what
+/// became of them.
+struct Block {
+  long firstLine = 1;
+  std::string text;
+  std::vector<BlockLine> lines;
+  std::uint64_t start = 0;       ///< source bytes read before the block
+  std::uint64_t consumed = 0;    ///< source bytes read up to the end of the block
+  std::uint64_t total = 0;       ///< size of the source, 0 when not known
+  std::exception_ptr readError;  ///< the read after the last line failed
+
+  std::string out;                  ///< the target text of the lines done
+  std::vector<std::size_t> ends;    ///< where each line done ends in `out`
+  long points = 0;                  ///< points transformed
+  WarningTally warnings;
+  std::string error;  ///< message of line firstLine + ends.size(), which failed
+  /// The settings a worker transforms the block with.
+  std::shared_ptr<const ChainSettings> settings;
+};
+
+/// What every line of a job is read with.
+struct LineJob {
+  AsciiLayout layout;  ///< the layout of the whole job, whatever is applied while it runs
+  PlausibilityContext checks;
+};
+
+std::uint8_t LineEndCode(std::string_view end) {
+  if (end.empty()) return 0;
+  if (end == "\r\n") return 3;
+  return end == "\r" ? 2 : 1;
+}
+
+/// Reads whole lines into `b` until it holds `bytes` of text or the source
+/// ends (`ended`, also after a failed read, kept in the block). False when
+/// nothing was left to read.
+bool ReadBlock(InputFile& source, Block& b, long& lineNo, std::size_t bytes, bool& ended,
+               std::string& line) {
+  b.firstLine = lineNo + 1;
+  b.text.clear();
+  b.lines.clear();
+  b.readError = nullptr;
+  b.start = source.consumed();
+  b.total = source.size();
+  try {
+    bool cut = false;
+    while (b.text.size() < bytes) {
+      if (!source.ReadLine(line, kMaxLineBytes, cut)) {
+        ended = true;
+        break;
+      }
+      ++lineNo;
+      b.lines.push_back({static_cast<std::uint32_t>(b.text.size()),
+                         static_cast<std::uint32_t>(line.size()), cut,
+                         LineEndCode(source.lineEnd())});
+      b.text += line;
+    }
+  } catch (const std::exception&) {
+    b.readError = std::current_exception();
+    ended = true;
+  }
+  b.consumed = source.consumed();
+  return !b.lines.empty() || b.readError;
+}
+
+/// Transforms line `lineNo` and appends its target text with its line end
+/// to `out`. Line 1 loses its byte order mark here (a layout keeps it in
+/// the target).
+AsciiLineResult TransformLine(Session& s, const LineJob& job, std::string_view& line, long lineNo,
+                              bool cut, std::string_view end, std::string& out) {
+  if (lineNo == 1) {
+    if (line.starts_with(kUtf16LeBom) || line.starts_with(kUtf16BeBom)) {
+      throw RunTimeError(errnum::kTypeMismatch,
+                         "die Datei ist in UTF-16 geschrieben; gelesen werden ANSI- und "
+                         "UTF-8-Textdateien");
+    }
+    if (line.starts_with(kUtf8Bom)) {
+      line.remove_prefix(kUtf8Bom.size());
+      if (job.layout.active) out += kUtf8Bom;
+    }
+  }
+  const AsciiLineResult r = TransformAsciiLine(s, job.layout, job.checks, line, lineNo, cut, out);
+  out += job.layout.active ? end : kLineEnd;
+  return r;
+}
+
+/// Transforms the lines of `b` with the session `s` until one fails (its
+/// message kept in the block) or, on a worker, the job stops. The front end
+/// of `s` hears how far the source has been read (a worker's does not
+/// listen).
+void TransformBlock(Session& s, const LineJob& job, Block& b, const BlockWorkers* workers) {
+  b.out.clear();
+  b.ends.clear();
+  b.points = 0;
+  b.warnings.Clear();
+  b.error.clear();
+  std::uint64_t lineEnds = 0;  // bytes of the line ends so far
+  for (std::size_t i = 0; i < b.lines.size(); ++i) {
+    if (workers != nullptr && (i & kStopCheckMask) == 0 && workers->Stopping()) return;
+    const BlockLine& l = b.lines[i];
+    std::string_view line(b.text.data() + l.begin, l.size);
+    const long lineNo = b.firstLine + static_cast<long>(i);
+    try {
+      const AsciiLineResult r = TransformLine(s, job, line, lineNo, l.cut, kLineEnds[l.end], b.out);
+      b.warnings.Add(r.warnings, lineNo);
+      b.points += r.point ? 1 : 0;
+    } catch (const std::exception& e) {
+      b.out.resize(b.ends.empty() ? 0 : b.ends.back());
+      b.error = LineErrorMessage(e, s.settings, lineNo, line);
+      return;
+    }
+    b.ends.push_back(b.out.size());
+    lineEnds += kLineEnds[l.end].size();
+    if ((lineNo & kProgressLineMask) == 1) {
+      s.frontEnd().ProgressBytes(b.start + l.begin + l.size + lineEnds, b.total);
+    }
+  }
+}
+
+/// Writes the lines done of `b`, then throws its line's error or its read
+/// error, if any.
+void WriteBlock(Session& s, const Block& b, OutputFile& target, TargetProgress& progress) {
+  s.warnings.Merge(b.warnings);
+  std::size_t from = 0;
+  for (const std::size_t end : b.ends) {
+    target.Write(std::string_view(b.out).substr(from, end - from));
+    progress.Written(end - from, target.committed());
+    from = end;
+  }
+  if (!b.error.empty()) throw LineFailure(b.error);
+  s.frontEnd().ProgressBytes(b.consumed, b.total);
+  if (b.readError) std::rethrow_exception(b.readError);
+}
+
+/// Reads, transforms and writes every line of the source.
+void TransformLines(Session& session, const LineJob& job, InputFile& source, OutputFile& target,
+                    TargetProgress& progress) {
+  const unsigned threads = JobThreadCount(session.threads);
+  std::vector<Block> blocks(threads > 1 ? threads * kBlocksPerThread : 1);
+  std::string line;
+  long lineNo = 0;
+  bool ended = false;
+  if (!ReadBlock(source, blocks[0], lineNo, session.blockBytes, ended, line)) return;
+  const Block& first = blocks[0];
+  if (!first.lines.empty() && std::string_view(first.text).substr(0, first.lines[0].size) ==
+                                  kShapefileCode) {
+    throw RunTimeError(errnum::kTypeMismatch,
+                       "die Quelldatei " + session.settings.txtQuelldatei +
+                           " ist binär und sieht wie eine Shapedatei aus; für Shapedateien "
+                           "den Dateityp \"Shape\" wählen (pelmo-cli: --type shape)");
+  }
+
+  // One thread, or a source of one block: everything on the calling thread.
+  if (threads <= 1 || ended) {
+    for (bool more = true; more;
+         more = !ended && ReadBlock(source, blocks[0], lineNo, session.blockBytes, ended, line)) {
+      TransformBlock(session, job, blocks[0], nullptr);
+      WriteBlock(session, blocks[0], target, progress);
+    }
+    return;
+  }
+
+  // Several threads: the workers' sessions, then the workers.
+  std::vector<std::unique_ptr<WorkerSession>> sessions;
+  for (unsigned w = 0; w < threads; ++w) sessions.push_back(std::make_unique<WorkerSession>(session));
+  JobSettings settings(session);
+  BlockWorkers workers(
+      threads, blocks.size(),
+      [&](unsigned w, std::size_t place) {
+        WorkerSession& ws = *sessions[w];
+        ws.Follow(*blocks[place].settings);
+        TransformBlock(ws.session(), job, blocks[place], &workers);
+      },
+      [&](unsigned, std::size_t place) { blocks[place].settings = settings.Latest(); });
+  FrontEnd& fe = session.frontEnd();
+  std::size_t place = 0;
+  workers.FreePlace(place);
+  workers.Submit();
+  for (;;) {
+    while (!ended && workers.FreePlace(place) &&
+           ReadBlock(source, blocks[place], lineNo, session.blockBytes, ended, line)) {
+      workers.Submit();
+    }
+    if (workers.Empty()) break;
+    long points = 0;
+    if (workers.WaitOldest(kEventPassWait, place)) {
+      WriteBlock(session, blocks[place], target, progress);
+      points = blocks[place].points;
+      workers.Release();
+    }
+    fe.ProcessEventsAfter(points);
+    settings.Publish(session);
+  }
+}
+
 }  // namespace
 
 bool TransformAsciiFile(Session& session) {
   const TransformSettings& t = session.settings;
-  // The layout of the whole job, whatever is applied while it runs.
-  const AsciiLayout layout = session.asciiLayout;
-  const PlausibilityContext checks = MakePlausibilityContext(session);
+  const LineJob job{session.asciiLayout, MakePlausibilityContext(session)};
   FrontEnd& fe = session.frontEnd();
   InputFile source;
   OutputFile target;
-  std::string line, out;
-  long lineNo = 0;
-  bool inLine = false;
   // What went into the target: lines and bytes handed to it, and the lines
   // that had reached the file at its last completed write.
   TargetProgress progress;
@@ -145,46 +374,14 @@ bool TransformAsciiFile(Session& session) {
       target.Open(t.txtZielDatei);
     }
     progress.opened = true;
-    bool cut = false;
-    while (source.ReadLine(line, kMaxLineBytes, cut)) {
-      ++lineNo;
-      out.clear();
-      std::string_view text = line;
-      if (lineNo == 1 && text == kShapefileCode) {
-        throw RunTimeError(errnum::kTypeMismatch,
-                           "die Quelldatei " + t.txtQuelldatei +
-                               " ist binär und sieht wie eine Shapedatei aus; für Shapedateien "
-                               "den Dateityp \"Shape\" wählen (pelmo-cli: --type shape)");
-      }
-      inLine = true;
-      if (lineNo == 1) {
-        if (text.starts_with(kUtf16LeBom) || text.starts_with(kUtf16BeBom)) {
-          throw RunTimeError(errnum::kTypeMismatch,
-                             "die Datei ist in UTF-16 geschrieben; gelesen werden ANSI- und "
-                             "UTF-8-Textdateien");
-        }
-        // A layout keeps the byte order mark in the target.
-        if (line.starts_with(kUtf8Bom)) {
-          line.erase(0, kUtf8Bom.size());
-          text = line;
-          if (layout.active) out += kUtf8Bom;
-        }
-      }
-      const AsciiLineResult r = TransformAsciiLine(session, layout, checks, text, lineNo, cut, out);
-      session.warnings.Add(r.warnings, lineNo);
-      out += layout.active ? source.lineEnd() : kLineEnd;
-      target.Write(out);
-      progress.Written(out.size(), target.committed());
-      inLine = false;
-      if ((lineNo & kProgressLineMask) == 1) fe.ProgressBytes(source.consumed(), source.size());
-    }
-    inLine = false;
+    TransformLines(session, job, source, target, progress);
     source.Close();
     target.Close();
     return true;
   } catch (const std::exception& e) {
     source.Close();
-    std::string msg = inLine ? LineErrorMessage(e, t, lineNo, line) : std::string(e.what());
+    // A failed line's message names the line.
+    std::string msg = e.what();
     if (progress.opened) {
       msg += kLineEnd;
       msg += KeptLinesText(FinishAfterError(target, progress));

@@ -425,6 +425,17 @@ void OpenGridSteps(Session& session) {
   }
 }
 
+void CloneGridSteps(Session& to, Session& from) {
+  PointChainCache& source = ConvertedSettings(from);
+  PointChainCache& c = ConvertedSettings(to);
+  for (int k = 0; k < 2; ++k) {
+    if (source.grid[k] && c.gridSlot[k].active() && source.gridOpened[k] == c.gridSlot[k]) {
+      c.grid[k] = std::make_unique<GridShift>(source.grid[k]->Clone());
+      c.gridOpened[k] = c.gridSlot[k];
+    }
+  }
+}
+
 PointResult TransformPoint(Session& session, double& first, double& second, double& height) {
   PointChainCache& c = ConvertedSettings(session);
 

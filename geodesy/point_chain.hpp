@@ -46,6 +46,11 @@ const char* ProjectionName(Projection p);
 /// point. Throws GridFileError naming the file and the reason.
 void OpenGridSteps(Session& session);
 
+/// Gives `to` (the session of a worker thread, holding the same grid slots)
+/// its own handles of the grids `from` has opened: the same files, without
+/// opening and trying them again. Each thread needs handles of its own.
+void CloneGridSteps(Session& to, Session& from);
+
 /// A point at one end of the chain, on that end's ellipsoid: latitude B and
 /// longitude L (rad), geocentric X, Y, Z (m).
 struct GeocentricPoint {

@@ -745,6 +745,12 @@ void Form1::ProcessEvents() {
   if (closePending_ && !session_.settings.optSHP) throw RunTimeError(errnum::kUserInterrupt);
 }
 
+void Form1::ProcessEventsAfter(long points) {
+  // Points done on worker threads: one pass for all of them.
+  (void)points;
+  ProcessEvents();
+}
+
 void Form1::ProgressOpen() {
   if (!progress_) {
     progress_ = new ProgressWindow(this);

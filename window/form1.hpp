@@ -140,6 +140,7 @@ class Form1 : public QMainWindow, public FrontEnd {
   bool AskYesNo(const std::string& text, const std::string& title, MsgIcon icon) override;
   void LogChanged(const std::string& text) override;
   void ProcessEvents() override;
+  void ProcessEventsAfter(long points) override;
   void ProgressOpen() override;
   void ProgressClose() override;
   void ProgressPercent(const std::string& text) override;
