@@ -14,8 +14,8 @@
 namespace pelmo {
 
 namespace {
-// Atomic: files may be read on other threads (the preview) while a test
-// arms the hook on its own.
+// Atomic: files are read and written on other threads (the preview, the
+// workers of a shapefile job) while a test arms the hook on its own.
 std::atomic<long> g_failAt{-1};
 std::atomic<long> g_count{0};
 

@@ -25,14 +25,26 @@
 //    what was wrong, and deletes the targets this run created or changed;
 //    Cancel deletes them without a message.
 //
+// On several threads (Session::threads) the records of a file larger than
+// one block are checked in index order on the calling thread and handed out
+// in blocks of about Session::blockBytes; each worker transforms its blocks
+// with a session of its own and writes them to their places in the target
+// through handles of its own. The calling thread takes the blocks back in
+// order: it merges their boxes, Z ranges and warnings, moves the progress
+// bars once per block, keeps the event pass going and hears Cancel; an
+// error is the one of the first failing record in index order. The target
+// is the same bytes on any number of threads.
+//
 // Memory stays fixed whatever the size of the files: each file is read and
 // written through one block buffer, and vertices pass in chunks.
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -42,6 +54,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/block_workers.hpp"
 #include "core/errors.hpp"
 #include "core/fileio.hpp"
 #include "core/frontend.hpp"
@@ -51,6 +64,7 @@
 #include "formats/shapefile_format.hpp"
 #include "geodesy/plausibility.hpp"
 #include "geodesy/point_chain.hpp"
+#include "geodesy/worker_chain.hpp"
 
 namespace pelmo {
 
@@ -65,6 +79,53 @@ struct CancelledRun {};
 
 /// Spatial indexes of the target stem: they index old coordinates.
 const char* const kSpatialIndexes[] = {"sbn", "sbx", "qix"};
+
+// A job on several threads: at most this many records in a block, two
+// blocks in memory per thread, the calling thread's event pass at least
+// every 5 ms, and a worker asks whether the job goes on every 256 vertices.
+constexpr std::size_t kMaxBlockRecords = 8192;
+constexpr std::size_t kBlocksPerThread = 2;
+constexpr std::chrono::milliseconds kEventPassWait{5};
+constexpr std::int64_t kStopCheckMask = 255;
+
+/// Records of a block, checked on the calling thread, and what a worker
+/// made of them.
+struct RecordBlock {
+  std::vector<RecordLayout> records;
+  std::exception_ptr damaged;  ///< the check of the record after the last failed
+  std::shared_ptr<const ChainSettings> settings;
+
+  Extent extent;
+  WarningTally warnings;
+  long points = 0;                        ///< points through the chain
+  std::exception_ptr failure;             ///< why the worker stopped
+  std::int64_t failRecord = 0, failPoint = -1;  ///< where
+};
+
+/// What a worker owns: its session and its handles on the source and
+/// target main file.
+struct RecordWorker {
+  explicit RecordWorker(Session& main) : session(main) {}
+  WorkerSession session;
+  BinFile in, out;
+  RecordScratch scratch;
+};
+
+/// The job stopped while a worker was inside a record.
+struct StoppedBlock {};
+
+/// One vertex or box corner through the point chain of `s`: the Z value,
+/// where there is one, as the height, and the height the chain leaves
+/// written back. The plausibility of vertices counts per record.
+void ChainPoint(Session& s, const PlausibilityContext& checks, WarningTally& tally,
+                std::int64_t record, bool vertex, double& x, double& y, double* z) {
+  double first = x, second = y, height = z != nullptr ? *z : 0;
+  const PointResult res = TransformPoint(s, first, second, height);
+  if (vertex) tally.Add(CheckPoint(checks, x, res), record);
+  x = res[0];
+  y = res[1];
+  if (z != nullptr) *z = height;
+}
 
 // ---------------------------------------------------------------- the run
 
@@ -95,8 +156,14 @@ class ShapeRun {
   void OpenSources();
   bool OpenTarget(BinFile& file, Target& target);
   bool CopyAttributeTable();
+  void TransformRecords(std::int64_t count);
   void VisitRecord(std::int64_t i);
+  void RecordProgress(std::int64_t i);
   void Chain(std::int64_t k0, std::int64_t n, double* x, double* y, double* z);
+  void FillBlock(RecordBlock& b, std::int64_t& next, std::int64_t count);
+  void TransformBlock(RecordWorker& w, RecordBlock& b, const BlockWorkers& workers) const;
+  long FinishBlock(const RecordBlock& b);
+  void OpenWorkerFile(BinFile& file, const std::string& path, bool write) const;
   void WriteHeaderRanges();
   void WriteSidecars();
   void FinishTargets();
@@ -264,7 +331,7 @@ ShapeRun::Outcome ShapeRun::Run() {
   fe_.ProgressMin(ProgressBarId::kRecords, 1);
   fe_.ProgressMax(ProgressBarId::kRecords, static_cast<float>(std::max<std::int64_t>(count, 2)));
 
-  for (std::int64_t i = 1; i <= count; ++i) VisitRecord(i);
+  TransformRecords(count);
 
   WriteHeaderRanges();
   WriteSidecars();
@@ -375,17 +442,21 @@ void ShapeRun::CopyFile(const std::string& from, const std::string& to) {
   if (ec) throw copyFailed(ec.value());
 }
 
-void ShapeRun::VisitRecord(std::int64_t i) {
-  PollCancel();
-  RefreshOptions();
-  curRecord_ = i;
-  curPoint_ = -1;
+void ShapeRun::RecordProgress(std::int64_t i) {
   if (recordBar_) fe_.ProgressValue(ProgressBarId::kRecords, static_cast<float>(i));
   std::string percent = Num(i * 100 / reader_.recordCount());
   if (percent != lastPercent_) {
     fe_.ProgressPercent(percent);
     lastPercent_ = std::move(percent);
   }
+}
+
+void ShapeRun::VisitRecord(std::int64_t i) {
+  PollCancel();
+  RefreshOptions();
+  curRecord_ = i;
+  curPoint_ = -1;
+  RecordProgress(i);
 
   if (reader_.type() == nullptr) {
     fe_.ShowMessage("Shapetyp " + Num(reader_.shapeType()) + " wird nicht unterstützt" + kCrLf +
@@ -421,14 +492,132 @@ void ShapeRun::Chain(std::int64_t k0, std::int64_t n, double* x, double* y, doub
       }
       curPoint_ = k0 + k;
     }
-    double first = x[k], second = y[k], height = z != nullptr ? z[k] : 0;
-    const PointResult res = TransformPoint(s_, first, second, height);
-    // The plausibility of vertices is counted per record.
-    if (k0 != kBoxCorners) s_.warnings.Add(CheckPoint(checks_, x[k], res), curRecord_);
-    x[k] = res[0];
-    y[k] = res[1];
-    if (z != nullptr) z[k] = height;
+    ChainPoint(s_, checks_, s_.warnings, curRecord_, k0 != kBoxCorners, x[k], y[k],
+               z != nullptr ? z + k : nullptr);
   }
+}
+
+void ShapeRun::TransformRecords(std::int64_t count) {
+  const unsigned threads = JobThreadCount(s_.threads);
+  // One thread, a file of one block, or a shape type refused at the first
+  // record: record by record on this thread.
+  if (threads <= 1 || reader_.type() == nullptr ||
+      reader_.shpLength() - kHeaderBytes <= static_cast<std::int64_t>(s_.blockBytes)) {
+    for (std::int64_t i = 1; i <= count; ++i) VisitRecord(i);
+    return;
+  }
+  std::vector<std::unique_ptr<RecordWorker>> workers;
+  for (unsigned w = 0; w < threads; ++w) {
+    workers.push_back(std::make_unique<RecordWorker>(s_));
+    OpenWorkerFile(workers.back()->in, shpIn_.path(), false);
+    OpenWorkerFile(workers.back()->out, shpOut_.path(), true);
+  }
+  std::vector<RecordBlock> blocks(threads * kBlocksPerThread);
+  JobSettings settings(s_);
+  BlockWorkers pool(
+      threads, blocks.size(),
+      [&](unsigned w, std::size_t place) { TransformBlock(*workers[w], blocks[place], pool); },
+      [&](unsigned, std::size_t place) { blocks[place].settings = settings.Latest(); });
+  std::int64_t next = 1;
+  std::size_t place = 0;
+  for (;;) {
+    while (next <= count && pool.FreePlace(place)) {
+      FillBlock(blocks[place], next, count);
+      pool.Submit();
+    }
+    if (pool.Empty()) break;
+    long points = 0;
+    if (pool.WaitOldest(kEventPassWait, place)) {
+      points = FinishBlock(blocks[place]);
+      pool.Release();
+    }
+    fe_.ProcessEventsAfter(points);
+    PollCancel();
+    RefreshOptions();
+    settings.Publish(s_);
+  }
+  for (const auto& w : workers) w->out.Close();
+}
+
+void ShapeRun::OpenWorkerFile(BinFile& file, const std::string& path, bool write) const {
+  file.SetPath(path);
+  const int err = write ? file.OpenWrite() : file.OpenRead();
+  if (err != 0) {
+    throw ShapeFailure(FileMessage(path, std::string(write ? "kann nicht geschrieben werden: "
+                                                           : "kann nicht gelesen werden: ") +
+                                             ErrorText(err, path, IoOp::kOpen)));
+  }
+}
+
+void ShapeRun::FillBlock(RecordBlock& b, std::int64_t& next, std::int64_t count) {
+  b.records.clear();
+  b.damaged = nullptr;
+  std::int64_t bytes = 0;
+  while (next <= count && bytes < static_cast<std::int64_t>(s_.blockBytes) &&
+         b.records.size() < kMaxBlockRecords) {
+    try {
+      b.records.push_back(reader_.Record(next));
+    } catch (const ShapeFailure&) {
+      // Reported when the records before it are done.
+      b.damaged = std::current_exception();
+      next = count + 1;
+      return;
+    }
+    bytes += b.records.back().size;
+    ++next;
+  }
+}
+
+void ShapeRun::TransformBlock(RecordWorker& w, RecordBlock& b,
+                              const BlockWorkers& workers) const {
+  b.extent = Extent{};
+  b.warnings.Clear();
+  b.points = 0;
+  b.failure = nullptr;
+  w.session.Follow(*b.settings);
+  Session& s = w.session.session();
+  std::int64_t record = 0, point = -1;
+  const ChainFn chain = [&](std::int64_t k0, std::int64_t n, double* x, double* y, double* z) {
+    for (std::int64_t k = 0; k < n; ++k) {
+      if ((k & kStopCheckMask) == 0 && workers.Stopping()) throw StoppedBlock{};
+      point = k0 == kBoxCorners ? -1 : k0 + k;
+      ChainPoint(s, checks_, b.warnings, record, k0 != kBoxCorners, x[k], y[k],
+                 z != nullptr ? z + k : nullptr);
+      ++b.points;
+    }
+  };
+  try {
+    for (const RecordLayout& r : b.records) {
+      if (workers.Stopping()) return;
+      record = r.index;
+      point = -1;
+      const Extent e = TransformRecord(r, w.in, w.out, chain, w.scratch);
+      b.extent.xy.Add(e.xy);
+      b.extent.z.Add(e.z);
+    }
+    w.out.Flush();
+  } catch (const StoppedBlock&) {
+    // The job stopped; nobody waits for this block.
+  } catch (...) {
+    b.failure = std::current_exception();
+    b.failRecord = record;
+    b.failPoint = point;
+  }
+}
+
+long ShapeRun::FinishBlock(const RecordBlock& b) {
+  s_.warnings.Merge(b.warnings);
+  if (b.failure) {
+    // The message names the record and point as on one thread.
+    curRecord_ = b.failRecord;
+    curPoint_ = b.failPoint;
+    std::rethrow_exception(b.failure);
+  }
+  fileExtent_.xy.Add(b.extent.xy);
+  fileExtent_.z.Add(b.extent.z);
+  if (!b.records.empty()) RecordProgress(b.records.back().index);
+  if (b.damaged) std::rethrow_exception(b.damaged);
+  return b.points;
 }
 
 void ShapeRun::WriteHeaderRanges() {
