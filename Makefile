@@ -55,10 +55,12 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:exitcode=86 UBSAN_OPTIONS=print_stacktrace=1:exitcode=86 \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS)
 
-# The engine and batch-tool tests with the thread sanitizer (jobs run on
-# several threads) in build-tsan/; any report fails.
+# The tests of jobs on several threads (engine and batch tool) with the
+# thread sanitizer in build-tsan/, optimised lightly and without the window;
+# any report fails.
 build-tsan/CMakeCache.txt:
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELMO_TSAN=ON -DPELMO_BUILD_UI=OFF
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug '-DCMAKE_CXX_FLAGS_DEBUG=-g -O1' -DPELMO_TSAN=ON \
+	  -DPELMO_BUILD_UI=OFF
 
 test-tsan: build-tsan/CMakeCache.txt
 	cmake --build build-tsan -j$(JOBS) --target pelmo-cli pelmo_engine_tests
