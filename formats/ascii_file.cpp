@@ -337,11 +337,14 @@ void TransformLines(Session& session, const LineJob& job, InputFile& source, Out
     if (workers.Empty()) break;
     long points = 0;
     if (workers.WaitOldest(kEventPassWait, place)) {
-      WriteBlock(session, blocks[place], target, progress);
+      // The event pass of the block's points comes before its lines are
+      // written and before its error, as on one thread.
       points = blocks[place].points;
+      if (points > 0) fe.ProcessEventsAfter(points);
+      WriteBlock(session, blocks[place], target, progress);
       workers.Release();
     }
-    fe.ProcessEventsAfter(points);
+    if (points == 0) fe.ProcessEventsAfter(0);
     settings.Publish(session);
   }
 }

@@ -79,6 +79,8 @@ struct RecordingFrontEnd : FrontEnd {
   }
   void LogChanged(const std::string& text) override { log = text; }
   void ProcessEvents() override { onEvents ? onEvents(++eventPasses) : void(++eventPasses); }
+  /// One pass per point done on worker threads; the idle passes while a job waits for them depend on timing.
+  void ProcessEventsAfter(long points) override { for (long i = 0; i < points; ++i) ProcessEvents(); }
   void ProgressOpen() override { ++progressOpened; }
   void ProgressClose() override { ++progressClosed; }
   void ProgressPercent(const std::string& text) override { percent = text; }
