@@ -92,7 +92,7 @@ std::string FieldErrorText(const AsciiFieldError& e, const TransformSettings& t)
 /// of a field error), the line number and the line itself (cut when very
 /// long, made printable).
 std::string LineErrorMessage(const std::exception& e, const TransformSettings& t, long lineNo,
-                             const std::string& line);
+                             std::string_view line);
 
 // ---------------------------------------------------------------- one line
 
