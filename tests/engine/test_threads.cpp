@@ -14,11 +14,7 @@ namespace pelmo::test {
 namespace {
 
 /// One run: the outcome, the target files' bytes, the messages, the log without its time.
-struct Outcome {
-  JobOutcome outcome = JobOutcome::kFailed;
-  std::string target, messages, log;
-  bool operator==(const Outcome&) const = default;
-};
+struct Outcome { JobOutcome outcome = JobOutcome::kFailed; std::string target, messages, log; bool operator==(const Outcome&) const = default; };
 
 using JobSetup = std::function<void(Session&)>;
 const char* const kOutputs[] = {"txt", "shp", "shx", "dbf", "prj", "cpg"};
@@ -65,8 +61,7 @@ void GkToUtm(Session& s) { UseGkToUtmDhdn(s); }
 void Beta(Session& s) { UseGkToUtmDhdn(s), s.grids[0].file = "BETA2007.gsb"; }
 void Translation(Session&) {}
 void Layout(Session& s) {
-  using C = AsciiColumn;
-  s.asciiLayout = {true, {C::kId, C::kSecond, C::kFirst, C::kHeight}, AsciiSeparator::kSemicolon, 2};
+  s.asciiLayout = {true, {AsciiColumn::kId, AsciiColumn::kSecond, AsciiColumn::kFirst, AsciiColumn::kHeight}, AsciiSeparator::kSemicolon, 2};
   UseGkToUtmDhdn(s);
 }
 
@@ -90,9 +85,7 @@ std::string Points(long n, const std::set<long>& bad = {}, const std::string& ba
 }
 
 /// How the message says that the target keeps its first `n` lines.
-std::string Kept(long n) {
-  return n == 0 ? "ist leer." : n == 1 ? "die Zeile 1." : "Zeilen 1 bis " + std::to_string(n) + ".";
-}
+std::string Kept(long n) { return n == 0 ? "ist leer." : n == 1 ? "die Zeile 1." : "Zeilen 1 bis " + std::to_string(n) + "."; }
 long LineCount(const std::string& target) { return std::count(target.begin(), target.end(), '\n'); }
 
 constexpr std::size_t kTenLines = 270;  // blocks of 10 lines
@@ -100,14 +93,8 @@ constexpr std::size_t kTenLines = 270;  // blocks of 10 lines
 TEST(Threads, AsciiJobsGiveTheSameResultOnAnyNumberOfThreads) {
   const std::string letter = "5412345.125 56x2345.500  42", huge = "0000001e300 5612345.500  42",
                     east = "5900000.125 5612345.500  42";
-  // Blocks of 10 lines: 41 is the first of a block, 45 in the middle, 50 the last.
-  const struct {
-    const char* name;
-    JobSetup setup;
-    std::string input;
-    long badLine;  // the line the job stops at, 0 for none
-    const char* message;
-  } cases[] = {
+  // badLine: the line the job stops at (0: none). Blocks of 10 lines: 41 is the first of a block, 45 in the middle, 50 the last.
+  const struct { const char* name; JobSetup setup; std::string input; long badLine; const char* message; } cases[] = {
       {"translation", Translation, Points(95), 0, ""},
       {"GK to UTM, warnings", GkToUtm, Points(333), 0, ""},
       {"through BETA2007", Beta, Points(120), 0, ""},
@@ -156,12 +143,8 @@ void WriteShapes(const TempFolder& dir, int type, int n, int huge = 0, int damag
 
 TEST(Threads, ShapefileJobsGiveTheSameResultOnAnyNumberOfThreads) {
   // Blocks of 300 bytes: about three polygons. The translations write no projection file (PROJ's database).
-  const struct {
-    int type;
-    JobSetup setup;
-    int huge, damaged;  // records with a vertex too large, of another type
-    const char* message;
-  } cases[] = {
+  // Records with a vertex too large (huge) and of another type (damaged).
+  const struct { int type; JobSetup setup; int huge, damaged; const char* message; } cases[] = {
       {SHPT_POINT, Translation, 0, 0, ""},          {SHPT_ARCZ, Translation, 0, 0, ""},
       {SHPT_MULTIPOINTM, Translation, 0, 0, ""},    {SHPT_MULTIPATCH, Translation, 0, 0, ""},
       {SHPT_POLYGON, GkToUtm, 0, 0, ""},            {SHPT_POLYGON, GkToUtm, 1, 0, "Record 1, P"},
