@@ -615,6 +615,21 @@ FAULTS = [
          '&t.optInKrovak, &t.optInBL};',
          '&t.optInBL, &t.optInKrovak};'),
     ]),
+    ('cli-input-gk-names', '--in GK-Germ and GK-general swapped', [
+        ('cli/main.cpp',
+         'bool* in[] = {&t.optInGK, &t.optINGKallgemein,',
+         'bool* in[] = {&t.optINGKallgemein, &t.optInGK,'),
+    ]),
+    ('cli-output-krovak-ell', '--out Krovak and Ell swapped', [
+        ('cli/main.cpp',
+         '&t.optOutKrovak, &t.optOutBL};',
+         '&t.optOutBL, &t.optOutKrovak};'),
+    ]),
+    ('cli-name-table', 'UTM and Krovak names swapped in both directions', [
+        ('cli/main.cpp',
+         '{"gk-germ", "gk-general", "utm", "krovak", "ell"}',
+         '{"gk-germ", "gk-general", "krovak", "utm", "ell"}'),
+    ]),
     ('cli-type-upper-case', 'an upper-case .SHP not taken as a shapefile', [
         ('cli/main.cpp',
          'std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });',

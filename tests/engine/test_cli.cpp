@@ -1,4 +1,4 @@
-// pelmo-cli: exit statuses and messages, the shipped library against PROJ, names and types in the .par it writes.
+// pelmo-cli: exit statuses, messages and targets, the shipped library against PROJ, names and types in the .par it writes.
 #include <sstream>
 
 #include "paramfiles/properties.hpp"
@@ -7,33 +7,76 @@
 namespace pelmo::test {
 namespace {
 
+namespace fs = std::filesystem;
 const std::string kData = std::string(PELMO_SOURCE_DIR) + "/data/";
 const std::string kDhdnToUtm = "--in GK-Germ --out UTM --ell1 " + Q(kData + "Bessel_1841.ell") + " --ell2 " +
                                Q(kData + "GRS_1980.ell") + " --7par1 " + Q(kData + "DHDN_to_ETRS89_EPSG1776.7pr");
 
-TEST(Cli, UsageErrorsStoppedJobsAndTranslations) {
+// Usage errors (2), stopped jobs (1), warnings under --strict (3): the status, a piece of standard error, the target
+// (n: none, a: the old one untouched, w: written); --yes or the answer on a terminal for an existing target.
+TEST(Cli, StatusesMessagesAndTargets) {
   TempFolder dir;
   EXPECT_EQ(Cli(dir, "--version").out.rfind("pelmo-cli ", 0), 0u);
-  WriteBytes(dir.File("in.txt"), "1 2 3\r\n4 x 6\r\n");
-  for (const char* args : {"", "in.txt", "in.txt out.txt more.txt", "--frobnicate in.txt out.txt", "--in Mercator in.txt out.txt",
-                           "--out in.txt out.txt", "--option 20=1 in.txt out.txt", "--option x in.txt out.txt",
-                           "--type dbf in.txt out.txt", "--translation 1 2", "in.txt out.txt --par"}) {
-    const CliRun r = Cli(dir, args);
-    EXPECT_TRUE(r.status == 2 && !r.err.empty() && !std::filesystem::exists(dir.File("out.txt"))) << args;
-  }
-  for (const auto& [args, message] : {std::pair{"--translation 1 1 1 fehlt.txt out.txt", "Datei nicht gefunden"},
-                                      std::pair{"--translation 1 1 1 in.txt ./in.txt", "Quelldatei und Zieldatei sind identisch"},
-                                      std::pair{"--translation 1 eins 1 in.txt out.txt", "Fehler - keine Zahl"},
-                                      std::pair{"--type ascii in.txt out.txt", "Ellipsoid 1 werte ausserhalb"},
-                                      std::pair{"--ell1 fehlt.ell in.txt out.txt", "fehlt.ell"},
-                                      std::pair{"--par fehlt.par in.txt out.txt", "53   Fehler Beim Laden der Parameter Datei"},
-                                      std::pair{"--translation 1 1 1 in.txt out.txt", "Zeile 2"}}) {
-    const CliRun r = Cli(dir, args);
-    EXPECT_EQ(r.status, 1) << args;
-    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  for (const auto& [name, text] : std::vector<std::array<std::string, 2>>{
+           {"in.txt", "1 2 3\r\n4 x 6"}, {"zone3.txt", "3500000 5600000 1"}, {"bad.txt", "5411800 5659000,5a"},
+           {"one.txt", "5411800"}, {"c1.txt", "P1,\"5411800,5\",5659000"}, {"c2.txt", "P1,5411800,5,5659000,5"},
+           {"s.txt", "P1;5411800;;1"}, {"t.txt", "5411800\t1e999"}})
+    WriteBytes(dir.File(name), text + "\r\n");
+  WriteBytes(dir.File("p.shp"), std::string("\0\0\x27\x0a", 4) + std::string(96, '\0'));
+  // A folder nobody may write to; permissions do not bind the superuser, so the batch tool runs as nobody then.
+  fs::create_directory(dir.path() / "ro");
+  fs::permissions(dir.path() / "ro", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const std::string nobody = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const std::string job = "$CLI " + kDhdnToUtm + " ", typed = "script -qefc \"$CLI " + kDhdnToUtm + " zone3.txt old.txt\" /dev/null";
+  const std::tuple<std::string, int, std::string, char> cases[] = {
+      {"$CLI", 2, "", 'n'}, {"$CLI in.txt", 2, "", 0}, {"$CLI in.txt out.txt more.txt", 2, "", 'n'},
+      {"$CLI --frobnicate in.txt out.txt", 2, "", 'n'}, {"$CLI --in Mercator in.txt out.txt", 2, "", 'n'},
+      {"$CLI --out in.txt out.txt", 2, "", 'n'}, {"$CLI --option 20=1 in.txt out.txt", 2, "", 'n'},
+      {"$CLI --option x in.txt out.txt", 2, "", 'n'}, {"$CLI --type dbf in.txt out.txt", 2, "", 'n'},
+      {"$CLI --translation 1 2", 2, "", 'n'}, {"$CLI in.txt out.txt --par", 2, "", 'n'},
+      {job + "--option 1=abc zone3.txt d.txt", 2, "--option 1=abc: entry 1 (GK-Germ input", 'n'},
+      {job + "--option 10=vielleicht zone3.txt d.txt", 2, "needs True or False", 'n'},
+      {job + "--columns id,first,first zone3.txt g.txt", 2, "genau einmal first und second", 'n'},
+      {job + "--separator pipe zone3.txt g.txt", 2, "--separator needs blank, tab, comma or semicolon", 'n'},
+      {"$CLI --translation 1 1 1 fehlt.txt out.txt", 1, "Datei nicht gefunden", 'n'},
+      {"$CLI --translation 1 1 1 in.txt ./in.txt", 1, "Quelldatei und Zieldatei sind identisch", 0},
+      {"$CLI --translation 1 eins 1 in.txt out.txt", 1, "Fehler - keine Zahl", 'n'},
+      {"$CLI --type ascii in.txt out.txt", 1, "Ellipsoid 1 werte ausserhalb", 'n'},
+      {"$CLI --ell1 fehlt.ell in.txt out.txt", 1, "fehlt.ell", 'n'},
+      {"$CLI --par fehlt.par in.txt out.txt", 1, "53   Fehler Beim Laden der Parameter Datei", 'n'},
+      {"$CLI --in GK-Germ zone3.txt e.txt", 1, "gibt --ell1 FILE an", 'n'},
+      {job + "--type ascii p.shp f.txt", 1, "ist binär und sieht wie eine Shapedatei aus", 0},
+      {nobody + "$CLI --translation 1 1 1 zone3.txt ro/out.txt", 1, "Zugriff verweigert", 'n'},
+      // The second line of a message about a field: its column, what it needs.
+      {job + "bad.txt c.txt", 1, "Typen unverträglich\nSpalte 2 (Nordwert): \"5659000,5a\" ist keine Zahl\nZeile 1", 0},
+      {job + "one.txt c.txt", 1, "Spalte 2 (Nordwert) fehlt", 0},
+      {job + "--separator comma --columns id,first,second c1.txt c.txt", 1,
+       "Spalte 2 (Ostwert): \"5411800,5\" enthält ein Komma; mit Komma als Trennzeichen muss das Dezimalzeichen ein Punkt sein", 0},
+      {job + "--separator comma --columns id,first,second c2.txt c.txt", 1, "Spalte 4: die Zeile hat mehr Spalten", 0},
+      {job + "--separator semicolon --columns id,first,second,height s.txt c.txt", 1, "Spalte 3 (Nordwert) fehlt", 0},
+      {job + "--separator tab t.txt c.txt", 1, "Spalte 2 (Nordwert): \"1e999\" ist zu groß", 0},
+      {job + "zone3.txt a.txt", 0, "Warnung: 1 Punkt hat im Ostwert", 'w'},
+      {job + "--strict --quiet zone3.txt b.txt", 3, "Warnung: 1 Punkt", 'w'},
+      {job + "zone3.txt old.txt", 1, "mit --yes wird sie ersetzt", 'a'}, {"printf 'n\\n' | " + typed, 1, "bleibt unverändert", 'a'},
+      {"printf 'j\\n' | " + typed, 0, "soll sie überschrieben werden?", 'w'}, {job + "--yes zone3.txt old.txt", 0, "", 'w'},
+      {"$CLI --translation 1 1 1 in.txt out.txt", 1, "Zeile 2", 0}};  // last: the line before the bad one is kept
+  for (const auto& [line, status, message, target] : cases) {
+    WriteBytes(dir.File("old.txt"), "alt\r\n");
+    for (const char* f : {"c.txt", "out.txt"}) fs::remove(dir.File(f));
+    const CliRun r = Sh(dir, line);
+    if (line.starts_with("setpriv") && r.status >= 126) continue;  // setpriv cannot run it here
+    EXPECT_TRUE(r.status == status && Contains(r.out + r.err, message) && (status == 0 || !r.err.empty() || !r.out.empty()))
+        << line << ": " << r.status << "\n" << r.out << r.err;
+    const std::string name = line.ends_with("/dev/null") ? "old.txt" : line.substr(line.rfind(' ') + 1);
+    const std::string written = ReadBytes(dir.File(name));
+    EXPECT_TRUE(target == 'n'   ? !fs::exists(dir.File(name)) && !fs::exists(dir.File("out.txt"))
+                : target == 'a' ? written == "alt\r\n"
+                : target == 'w' ? written.starts_with("31499514")
+                                : true) << line;
   }
   EXPECT_EQ(ReadBytes(dir.File("in.txt")), "1 2 3\r\n4 x 6\r\n");
-  EXPECT_EQ(ReadBytes(dir.File("out.txt")), "2 3 4\r\n");  // the line before the bad one
+  EXPECT_EQ(ReadBytes(dir.File("out.txt")), "2 3 4\r\n");
   WriteBytes(dir.File("in.txt"), "1 2 3\r\n1.5 2 3\r\n");
   const CliRun c = Cli(dir, "--translation 10 20 1 in.txt neu.txt");
   EXPECT_EQ(ReadBytes(dir.File("neu.txt")), "11 22 4\r\n11.5 22 4\r\n");

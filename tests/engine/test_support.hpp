@@ -167,12 +167,15 @@ inline std::string Q(const std::string& s) {
 #ifdef PELMO_CLI_PATH
 struct CliRun { int status = -1; std::string out, err; };
 
-/// Runs pelmo-cli in `dir` with `args` (quoted where needed), the locale `locale` and empty input.
+/// Runs the shell `line` in `dir` with $CLI the batch tool, LC_ALL=C and `env` (e.g. "LC_ALL=de_DE.UTF-8"), empty input.
+inline CliRun Sh(const TempFolder& dir, const std::string& line, const std::string& env = "") {
+  const int rc = std::system(("cd " + Q(dir.path().string()) + " && export CLI=" + Q(PELMO_CLI_PATH) + " LC_ALL=C " + env +
+                              " && { " + line + " ; } >.stdout 2>.stderr </dev/null").c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(dir.File(".stdout")), ReadBytes(dir.File(".stderr"))};
+}
+/// pelmo-cli with `args` (quoted where needed) in `dir` under the locale `locale`.
 inline CliRun Cli(const TempFolder& dir, const std::string& args, const std::string& locale = "C") {
-  const std::string out = dir.File(".stdout"), err = dir.File(".stderr");
-  const int rc = std::system(("cd " + Q(dir.path().string()) + " && LC_ALL=" + locale + " " + Q(PELMO_CLI_PATH) + " " + args +
-                              " >" + Q(out) + " 2>" + Q(err) + " </dev/null").c_str());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadBytes(out), ReadBytes(err)};
+  return Sh(dir, "$CLI " + args, "LC_ALL=" + locale);
 }
 #endif
 
