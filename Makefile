@@ -36,8 +36,10 @@ build/CMakeCache.txt:
 build: build/CMakeCache.txt
 	cmake --build build -j$(JOBS)
 
+# Unoptimised (-O1 costs more compile time than it saves in the test run), line
+# tables only (reports keep file and line; compiles a tenth faster than -g).
 build-asan/CMakeCache.txt:
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPELMO_SANITIZE=ON -DPELMO_BUILD_UI=ON
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DPELMO_SANITIZE=ON -DPELMO_BUILD_UI=ON
 
 build-asan: build-asan/CMakeCache.txt
 	cmake --build build-asan -j$(JOBS)
