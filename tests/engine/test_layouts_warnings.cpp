@@ -160,24 +160,5 @@ TEST(PlausibilityWarnings, EachKindCountedWithItsFirstLineAndValue) {
   }
 }
 
-TEST(PlausibilityWarnings, TalliesOfSeveralWorkersMergeToTheWholeJobs) {
-  // Points at lines 1 to 9; the even ones far off. Worker A takes lines 6 to 9, worker B lines 1 to 5; either order.
-  const auto point = [](long line) {
-    PointWarnings w;
-    if (line % 2 == 0) w.set(WarningKind::kInputDistance, {3.0 + static_cast<double>(line) / 10, 0});
-    return w;
-  };
-  WarningTally a, b;
-  for (long line = 1; line <= 9; ++line) (line <= 5 ? b : a).Add(point(line), line);
-  WarningTally ab = a, ba = b;
-  ab.Merge(b);
-  ba.Merge(a);
-  for (const WarningTally* t : {&ab, &ba}) {
-    const auto& k = (*t)[WarningKind::kInputDistance];
-    EXPECT_EQ(std::vector<double>({double(k.count), double(k.first), k.firstSample.a, k.largest, double(t->Total())}),
-              std::vector<double>({4, 2, 3.2, 3.8, 4}));
-  }
-}
-
 }  // namespace
 }  // namespace pelmo::test

@@ -13,7 +13,7 @@
 
 #include "formats/drivers.hpp"
 #include "formats/shapefile_format.hpp"
-#include "shp_fixtures.hpp"
+#include "test_support.hpp"
 
 namespace pelmo::test {
 namespace {
@@ -159,7 +159,7 @@ TEST_F(ShapeTypes, EveryTypeAgreesWithGdal) {
         WriteSource(f);
       }
       shifted ? UseTranslation(session) : UseGkToUtmDhdn(session);
-      fe = ShapeFrontEnd();
+      fe = RecordingFrontEnd();
       fe.answers = {true, true, true};
       ASSERT_TRUE(TransformShapeFile(session)) << fe.OnlyMessage();
       const std::string& log = session.settings.txtDateien;
@@ -276,7 +276,7 @@ TEST_F(ShapeTypes, PrjThatGdalFollows) {
     }
     t.txtBezEll2 = c.ellipsoid;
     session.Touch();
-    fe = ShapeFrontEnd();
+    fe = RecordingFrontEnd();
     fe.answers = {true, true, true};
     ASSERT_TRUE(TransformShapeFile(session)) << fe.OnlyMessage();
     const std::string prj = ReadBytes(dstStem + ".prj");
@@ -298,7 +298,7 @@ TEST_F(ShapeTypes, PrjThatGdalFollows) {
   }
   // Cancel at the last point deletes .prj and .cpg with the other targets.
   const long passes = fe.eventPasses;
-  fe = ShapeFrontEnd();
+  fe = RecordingFrontEnd();
   fe.answers = {true, true, true};
   fe.onEvents = [&](long pass) { session.CancelRequested = pass == passes; };
   EXPECT_FALSE(TransformShapeFile(session));
