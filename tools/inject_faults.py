@@ -573,6 +573,9 @@ FAULTS = [
         ('job/job_start.cpp',
          'if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) {',
          'if (t.txtEll2a.empty()) {'),
+        ('job/job_start.cpp',
+         'if (!EllipsoidInRange(t.txtEll2a, t.txtEll2e)) return kMsgEllipsoid2;',
+         'if (t.txtEll2a.empty()) return kMsgEllipsoid2;'),
     ]),
     ('job-meridian-coeffs-ellipsoid1', 'meridian-arc coefficients of the input ellipsoid', [
         ('job/job_start.cpp',
