@@ -93,10 +93,10 @@ struct Run {
   std::optional<std::string> save7parFile; ///< --save-7par
 };
 
-struct Spec;
+struct OptionDef;
 /// One occurrence of an option on the command line and its values.
 struct Given {
-  const Spec* spec;
+  const OptionDef* def;
   std::vector<std::string> values;
   const std::string& operator[](std::size_t i) const { return values[i]; }
   /// Usage error "--name needs <what>".
@@ -105,39 +105,39 @@ struct Given {
 using Action = std::function<void(Run&, const Given&)>;
 
 /// An option: its name for messages, what its values must be, its action.
-struct Spec {
+struct OptionDef {
   std::string name;
   std::string needs;
   bool isSwitch = false;
   Action action;
 };
 
-void Given::Bad() const { throw UsageError{spec->name + " needs " + spec->needs}; }
+void Given::Bad() const { throw UsageError{def->name + " needs " + def->needs}; }
 
 /// The options of one group of --help; Add() defines one option.
 class Group {
  public:
-  Group(CLI::App& app, std::vector<std::unique_ptr<Spec>>& specs, std::vector<Given>& given,
+  Group(CLI::App& app, std::vector<std::unique_ptr<OptionDef>>& defs, std::vector<Given>& given,
         std::string title)
-      : app_(app), specs_(specs), given_(given), title_(std::move(title)) {}
+      : app_(app), defs_(defs), given_(given), title_(std::move(title)) {}
 
   /// `values`: value names separated by blanks ("" for a switch, "[X]" for
   /// one optional value). `needs`: the end of the usage message for a
   /// missing or bad value (default: "a file" for FILE, else `values`).
   CLI::Option* Add(const std::string& names, const std::string& values, const std::string& help,
                    Action action, std::string needs = "") const {
-    auto spec = std::make_unique<Spec>();
-    const Spec* s = spec.get();
+    auto def = std::make_unique<OptionDef>();
+    const OptionDef* s = def.get();
     const auto record = [&given = given_, s](const CLI::results_t& r) {
       given.push_back({s, r});
       return true;
     };
     CLI::Option* o = app_.add_option(names, record, help);
-    spec->name = o->get_name();
-    spec->needs = !needs.empty() ? std::move(needs) : values == "FILE" ? "a file" : values;
-    spec->action = std::move(action);
-    spec->isSwitch = values.empty();
-    specs_.push_back(std::move(spec));
+    def->name = o->get_name();
+    def->needs = !needs.empty() ? std::move(needs) : values == "FILE" ? "a file" : values;
+    def->action = std::move(action);
+    def->isSwitch = values.empty();
+    defs_.push_back(std::move(def));
     const auto count = static_cast<int>(std::count(values.begin(), values.end(), ' ') + 1);
     if (values.empty()) {
       o->expected(0);
@@ -151,7 +151,7 @@ class Group {
 
  private:
   CLI::App& app_;
-  std::vector<std::unique_ptr<Spec>>& specs_;
+  std::vector<std::unique_ptr<OptionDef>>& defs_;
   std::vector<Given>& given_;
   std::string title_;
 };
@@ -542,14 +542,14 @@ class HelpFormatter : public CLI::Formatter {
 
 /// The usage message of a command-line error found by the parser.
 std::string ParseErrorText(const CLI::ParseError& e, const CLI::App& app,
-                           const std::vector<std::unique_ptr<Spec>>& specs) {
+                           const std::vector<std::unique_ptr<OptionDef>>& defs) {
   if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
     for (const std::string& a : app.remaining()) {
       if (a.starts_with("-")) return "unknown option " + a;
     }
   }
   std::string what = e.what();
-  for (const auto& s : specs) {
+  for (const auto& s : defs) {
     if (what.starts_with(s->name + ":") || what.ends_with(" " + s->name)) {
       return s->name + " needs " + s->needs;
     }
@@ -668,10 +668,10 @@ int RunBatch(Run& r, bool byName) {
 int Execute(Run& r, const std::vector<Given>& given) {
   for (const Given& g : given) {
     // A switch given a value ("--yes=3"); without one it holds "true".
-    if (g.spec->isSwitch && !g.values.empty() && g.values[0] != "true") {
-      throw UsageError{g.spec->name + " takes no value"};
+    if (g.def->isSwitch && !g.values.empty() && g.values[0] != "true") {
+      throw UsageError{g.def->name + " takes no value"};
     }
-    g.spec->action(r, g);
+    g.def->action(r, g);
   }
   if (r.control.empty() && (r.save7parFile || r.reportFile || r.parameters != kSevenParameters)) {
     throw UsageError{"--save-7par, --report and --three-parameter need --estimate"};
@@ -724,14 +724,14 @@ int Main(int argc, char** argv) {
   app.formatter(std::make_shared<HelpFormatter>());
   app.footer(kFooter);
   app.set_help_flag();
-  std::vector<std::unique_ptr<Spec>> specs;
+  std::vector<std::unique_ptr<OptionDef>> defs;
   std::vector<Given> given;
   Run r;
-  JobOptions(Group(app, specs, given, "Job settings"));
-  LayoutOptions(Group(app, specs, given, "ASCII layout"));
-  OutputOptions(Group(app, specs, given, "Output"));
-  BatchOptions(Group(app, specs, given, "Batch"));
-  EstimationOptions(Group(app, specs, given, "Estimation"));
+  JobOptions(Group(app, defs, given, "Job settings"));
+  LayoutOptions(Group(app, defs, given, "ASCII layout"));
+  OutputOptions(Group(app, defs, given, "Output"));
+  BatchOptions(Group(app, defs, given, "Batch"));
+  EstimationOptions(Group(app, defs, given, "Estimation"));
   app.set_help_flag("-h,--help", "show this help and exit")->group("Batch");
   app.add_option("SOURCE", r.files)->group("");
 
@@ -741,7 +741,7 @@ int Main(int argc, char** argv) {
     std::cout << app.help();
     return kExitOk;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "pelmo-cli: " << ParseErrorText(e, app, specs)
+    std::cerr << "pelmo-cli: " << ParseErrorText(e, app, defs)
               << "\n(pelmo-cli --help shows the options)\n";
     return kExitUsage;
   }

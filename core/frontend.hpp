@@ -73,4 +73,12 @@ class FrontEnd {
   virtual void ProgressValue(ProgressBarId bar, float value) { (void)bar, (void)value; }
 };
 
+/// A front end that shows nothing and answers every question with No: the
+/// sessions of worker threads and of the preview's in-memory chain.
+class SilentFrontEnd : public FrontEnd {
+ public:
+  void ShowMessage(const std::string&, const std::string&, MsgIcon) override {}
+  bool AskYesNo(const std::string&, const std::string&, MsgIcon) override { return false; }
+};
+
 }  // namespace pelmo

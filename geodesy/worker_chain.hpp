@@ -58,12 +58,7 @@ class WorkerSession {
 
  private:
   /// No messages and no event pass on a worker.
-  class Silent : public FrontEnd {
-   public:
-    void ShowMessage(const std::string&, const std::string&, MsgIcon) override {}
-    bool AskYesNo(const std::string&, const std::string&, MsgIcon) override { return false; }
-  };
-  Silent fe_;
+  SilentFrontEnd fe_;
   Session session_{fe_};
   std::uint64_t revision_ = 0;
 };

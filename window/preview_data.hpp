@@ -99,12 +99,7 @@ class ChainSession {
   bool Place(double first, double second, double& x, double& y);
 
  private:
-  class Silent : public FrontEnd {
-   public:
-    void ShowMessage(const std::string&, const std::string&, MsgIcon) override {}
-    bool AskYesNo(const std::string&, const std::string&, MsgIcon) override { return false; }
-  };
-  Silent fe_;
+  SilentFrontEnd fe_;
   Session session_{fe_};
 };
 
