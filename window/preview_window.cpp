@@ -402,8 +402,11 @@ int PreviewPictureCommand(const QStringList& args) {
     err << "pelmo: " << picture << ": the picture cannot be written\n";
     return 1;
   }
+  // The picture shows the error too, but a script must not take it for a
+  // good preview.
   if (const auto d = window.data(); d && !d->error.empty()) {
     err << "pelmo: " << Q(d->error) << '\n';
+    return 1;
   }
   return 0;
 }

@@ -90,8 +90,9 @@ class PreviewWindow : public QWidget {
 /// `pelmo --preview-picture FILE [--par FILE] SOURCE`: the preview of SOURCE
 /// with the settings the window shows at start (or those of the properties
 /// file) written as a picture, without a window. `args` are the program's
-/// arguments. Returns the exit status (0 written, 1 failed, 2 bad usage),
-/// having said why on standard error.
+/// arguments. Returns the exit status (0 written, 1 not written or written
+/// with an error of the source or the settings, 2 bad usage), having said
+/// why on standard error.
 int PreviewPictureCommand(const QStringList& args);
 
 }  // namespace pelmo::ui

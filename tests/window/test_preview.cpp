@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "paramfiles/properties.hpp"
 #include "ui_support.hpp"
 #include "window/preview_panel.hpp"
 #include "window/preview_window.hpp"
@@ -186,15 +187,23 @@ TEST_F(PreviewTest, ErrorsShownAsTextAndTheFileUntouched) {
 
 TEST_F(PreviewTest, HeadlessPictureWithoutADisplay) {
   WriteBytes(Path("p.txt"), "3480000 5500000\n3520000 5600000\n");
-  QProcess run;
+  ZoneThree(form->session(), Path("p.txt"));
+  SaveProperties(Path("p.par"), form->session(), form->session().OptionValues);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(v));
-  run.setProcessEnvironment(env);
-  run.start(QStringLiteral(PELMO_APP_PATH), {QStringLiteral("--preview-picture"), QPath("p.png"), QPath("p.txt")});
-  ASSERT_TRUE(run.waitForFinished(120000));
-  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
-  const QImage img = QImage(QPath("p.png")).convertToFormat(QImage::Format_RGB32);
-  EXPECT_GT(Near(img, QPointF(img.width() / 2, img.height() / 2), ui::kPreviewPointRgb, img.width() / 2 + 1), 1);
+  // Without --par the start settings name no ellipsoids: the picture is written, with the error, and the status says so.
+  for (const bool par : {true, false}) {
+    QFile::remove(QPath("p.png"));
+    QStringList args{QStringLiteral("--preview-picture"), QPath("p.png"), QPath("p.txt")};
+    if (par) args << QStringLiteral("--par") << QPath("p.par");
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.start(QStringLiteral(PELMO_APP_PATH), args);
+    ASSERT_TRUE(run.waitForFinished(120000));
+    EXPECT_EQ(run.exitCode(), par ? 0 : 1) << run.readAllStandardError().toStdString();
+    const QImage img = QImage(QPath("p.png")).convertToFormat(QImage::Format_RGB32);
+    EXPECT_GT(Near(img, QPointF(img.width() / 2, img.height() / 2), ui::kPreviewPointRgb, img.width() / 2 + 1), 1);
+  }
 }
 
 }  // namespace
