@@ -95,9 +95,7 @@ Pj IdentifyEpsg(PJ_CONTEXT* ctx, const PJ* crs, std::string& code) {
 
 }  // namespace
 
-std::optional<OutputCrs> DescribeOutputCrs(const Session& session) {
-  const TransformSettings& t = session.settings;
-  const OptionTable& o = session.OptionValues;
+std::optional<OutputCrs> DescribeOutputCrs(const TransformSettings& t, const OptionTable& o) {
   if (!t.optSevPar) return std::nullopt;
 
   std::string datum = t.txtBezEll2;

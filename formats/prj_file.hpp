@@ -27,13 +27,15 @@ class CrsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// The output coordinate system of the settings of `session`: ellipsoid 2
+/// The output coordinate system of the settings `t` and options `o`: ellipsoid 2
 /// (datum and ellipsoid named after its name field, "unknown" when that is
 /// empty or "0") with the output projection as the point chain writes its
 /// coordinates (zone and meridian prefixes in the easting, Krovak as
 /// minus westing and minus southing). Nothing in translation mode, or when
 /// no output projection is chosen: the system of such coordinates is not
 /// known. Throws CrsError.
-std::optional<OutputCrs> DescribeOutputCrs(const Session& session);
+/// Reads no session: a job can have it built on another thread while it
+/// transforms (PROJ's database queries take tens of milliseconds).
+std::optional<OutputCrs> DescribeOutputCrs(const TransformSettings& t, const OptionTable& o);
 
 }  // namespace pelmo

@@ -46,6 +46,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -225,6 +226,9 @@ class ShapeRun {
   std::int64_t curPoint_ = -1;  // -1: the box of the record or header
   bool listsPoints_ = false;    // the current record has a vertex bar
 
+  std::future<std::optional<OutputCrs>> crsAhead_;  // of the settings at crsRevision_
+  std::uint64_t crsRevision_ = 0;
+
   std::string lastPercent_;
   std::uint64_t optionsRevision_ = 0;
   bool vertexBar_ = false, recordBar_ = false;
@@ -312,6 +316,13 @@ ShapeRun::Outcome ShapeRun::Run() {
   s_.SetLog("shapetyp " + ShapeTypeText(reader_.shapeType()) + kCrLf);
 
   if (!CopyAttributeTable()) return Outcome::kDeclined;
+
+  // The description of the output system for the .prj is built beside the
+  // transformation; WriteSidecars takes it unless the settings change.
+  crsRevision_ = s_.revision();
+  crsAhead_ = std::async(std::launch::async, [t = s_.settings, o = s_.OptionValues] {
+    return DescribeOutputCrs(t, o);
+  });
 
   // Every question is answered: from here on the old content goes, and
   // .prj and .cpg of the target are this run's to write or remove.
@@ -643,7 +654,9 @@ void ShapeRun::WriteSidecars() {
   // The projection file: the output system, or none in translation mode.
   std::optional<OutputCrs> crs;
   try {
-    crs = DescribeOutputCrs(s_);
+    crs = crsAhead_.valid() && crsRevision_ == s_.revision()
+              ? crsAhead_.get()
+              : DescribeOutputCrs(s_.settings, s_.OptionValues);
   } catch (const CrsError& e) {
     throw ShapeFailure(
         FileMessage(tPrj_.path, "kann nicht geschrieben werden: " + std::string(e.what())));
