@@ -4,16 +4,15 @@
 
 namespace pelmo {
 
-namespace {
-
-ChainSettings Copy(const Session& s) {
+ChainSettings ChainSettings::Of(const Session& s) {
   ChainSettings c{s.revision(), s.settings, s.OptionValues, s.MeridianCoeffs, s.grids,
                   s.decimalSign()};
   c.settings.txtDateien.clear();  // the log box is no business of the chain
   return c;
 }
 
-void Apply(Session& to, const ChainSettings& c) {
+void ChainSettings::ApplyTo(Session& to) const {
+  const ChainSettings& c = *this;
   to.settings = c.settings;
   to.OptionValues = c.options;
   to.MeridianCoeffs = c.coeffs;
@@ -22,11 +21,9 @@ void Apply(Session& to, const ChainSettings& c) {
   to.Touch();
 }
 
-}  // namespace
-
 void JobSettings::Publish(const Session& main) {
   if (published_ == main.revision()) return;
-  auto copy = std::make_shared<const ChainSettings>(Copy(main));
+  auto copy = std::make_shared<const ChainSettings>(ChainSettings::Of(main));
   published_ = main.revision();
   const std::lock_guard lock(mutex_);
   latest_ = std::move(copy);
@@ -38,8 +35,8 @@ std::shared_ptr<const ChainSettings> JobSettings::Latest() const {
 }
 
 WorkerSession::WorkerSession(Session& main) {
-  const ChainSettings c = Copy(main);
-  Apply(session_, c);
+  const ChainSettings c = ChainSettings::Of(main);
+  c.ApplyTo(session_);
   session_.asciiLayout = main.asciiLayout;
   revision_ = c.revision;
   CloneGridSteps(session_, main);
@@ -47,7 +44,7 @@ WorkerSession::WorkerSession(Session& main) {
 
 void WorkerSession::Follow(const ChainSettings& s) {
   if (s.revision == revision_) return;
-  Apply(session_, s);
+  s.ApplyTo(session_);
   revision_ = s.revision;
 }
 

@@ -25,6 +25,11 @@ struct ChainSettings {
   MeridianCoeffArray coeffs{};
   std::array<GridSlot, 2> grids;
   char decimalSign = '.';
+
+  /// The settings of `s` now (the log box left out).
+  static ChainSettings Of(const Session& s);
+  /// Gives `to` these settings (its converted forms follow).
+  void ApplyTo(Session& to) const;
 };
 
 /// The settings of a running job as its workers see them.

@@ -110,23 +110,14 @@ bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 PreviewSettings PreviewSettings::From(const Session& s) {
   PreviewSettings p;
-  p.settings = s.settings;
-  p.options = s.OptionValues;
-  p.coeffs = s.MeridianCoeffs;
+  static_cast<ChainSettings&>(p) = ChainSettings::Of(s);
   p.layout = s.asciiLayout;
-  p.grids = s.grids;
-  p.decimalSign = s.decimalSign();
   return p;
 }
 
 ChainSession::ChainSession(const PreviewSettings& s) {
-  session_.settings = s.settings;
-  session_.OptionValues = s.options;
-  session_.MeridianCoeffs = s.coeffs;
   session_.asciiLayout = s.layout;
-  session_.grids = s.grids;
-  session_.setDecimalSign(s.decimalSign);
-  session_.Touch();
+  s.ApplyTo(session_);
 }
 
 bool ChainSession::Place(double first, double second, double& x, double& y) {

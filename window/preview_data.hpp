@@ -27,6 +27,7 @@
 #include "core/warnings.hpp"
 #include "geodesy/plausibility.hpp"
 #include "geodesy/point_chain.hpp"
+#include "geodesy/worker_chain.hpp"
 
 namespace pelmo::shapefile {
 class ShapeReader;
@@ -75,13 +76,8 @@ struct PreviewData {
 };
 
 /// What the chain reads from a session, copied for a thread of its own.
-struct PreviewSettings {
-  TransformSettings settings;
-  OptionTable options{};
-  MeridianCoeffArray coeffs{};
+struct PreviewSettings : ChainSettings {
   AsciiLayout layout;
-  std::array<GridSlot, 2> grids;
-  char decimalSign = '.';
 
   static PreviewSettings From(const Session& s);
 };
