@@ -67,14 +67,14 @@ TEST(TransformPoint, TranslationAndSettingsChangedBetweenPoints) {
     EXPECT_EQ(ch.ErrorOf(1.5e308, 2), number) << dx;
   }
   EXPECT_EQ(ch.fe.eventPasses, 1) << "an event pass after every point, none after a failed one";
-  // A new first set applied at the event pass of a point holds from the next point.
+  // A new first set applied at the event pass of a point holds from the next point (dX is the height at 0, 0).
   t.optSevPar = true, t.optTranslation = false, t.txtEll1a = kBessel.a;
-  ch.s.Touch();
-  EXPECT_NEAR(ch.Run(10, 50, 7)[2], 7, 1e-6);
+  ch.Sets({500, 0, 0, 0, 0, 0, 0}, kZero), ch.s.Touch();
+  EXPECT_NEAR(ch.Run(0, 0)[2], 500, 1e-6);
   ch.fe.onEvents = [&](long pass) {
     if (pass == 3) ch.Sets({1000, 0, 0, 0, 0, 0, 0}, kZero), ch.s.Touch();
   };
-  EXPECT_NEAR(ch.Run(0, 0)[2], 0, 1e-6);
+  EXPECT_NEAR(ch.Run(0, 0)[2], 500, 1e-6);
   EXPECT_NEAR(ch.Run(0, 0)[2], 1000, 1e-6);
 }
 
