@@ -769,6 +769,16 @@ def main():
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
     src, build_dir, sha = prepare_tree(repo, args.rev, work)
+    # A run stopped while a fault was applied left the faulted file: restore it
+    # (with a new time, so that it is built again).
+    marker = os.path.join(os.path.dirname(src), ".faulted")
+    if os.path.exists(marker):
+        path = open(marker, encoding="utf-8").read()
+        text = run(["git", "-C", repo, "show", f"{sha}:{path}"]).stdout
+        with open(os.path.join(src, path), "w", encoding="utf-8") as f:
+            f.write(text)
+        os.remove(marker)
+        print(f"restored {path}, left faulted by a stopped run", flush=True)
     env = build_env(work)
     print(f"revision {args.rev} ({sha[:12]}), tree {src}", flush=True)
 
@@ -794,6 +804,8 @@ def main():
             result, detail = "n/a", ("text not found" if count == 0 else f"text found {count} times")
         else:
             try:
+                with open(marker, "w", encoding="utf-8") as f:
+                    f.write(path)
                 with open(file, "w", encoding="utf-8") as f:
                     f.write(original.replace(old, new))
                 ok, _ = build(src, build_dir, env, args.jobs)
@@ -810,6 +822,7 @@ def main():
             finally:
                 with open(file, "w", encoding="utf-8") as f:
                     f.write(original)
+                os.remove(marker)
         results.append((name, path, result, detail, what))
         print(f"{result:7} {name:34} {detail[:110]}", flush=True)
 
