@@ -113,18 +113,33 @@ void InputFile::Close() noexcept {
 }
 
 bool InputFile::Fill() {
+  pos_ = end_ = 0;
+  return ReadMore();
+}
+
+bool InputFile::ReadMore() {
   if (eof_ || file_ == nullptr) return false;
+  if (pos_ != 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ == buf_.size()) return false;
   if (iohook::ShouldFail(IoOp::kRead)) ThrowFileError(EIO, path_, IoOp::kRead);
-  const std::size_t n = std::fread(buf_.data(), 1, buf_.size(), file_);
+  const std::size_t n = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
   if (n == 0) {
     if (std::ferror(file_)) ThrowFileError(errno != 0 ? errno : EIO, path_, IoOp::kRead);
     eof_ = true;
     return false;
   }
-  pos_ = 0;
-  end_ = n;
+  end_ += n;
   filled_ += n;
   return true;
+}
+
+std::string_view InputFile::Buffered() {
+  if (AtEnd()) return {};
+  return {buf_.data() + pos_, end_ - pos_};
 }
 
 bool InputFile::AtEnd() { return pos_ == end_ && !Fill(); }
@@ -206,20 +221,33 @@ void OutputFile::OpenStandardOutput() {
 }
 
 void OutputFile::Write(std::string_view text) {
-  buf_.append(text);
-  if (buf_.size() >= kBufferSize) Flush();
+  if (buf_.size() + text.size() < kBufferSize) {
+    buf_.append(text);
+    return;
+  }
+  // A text as large as the buffer goes to the file as it is, after what
+  // waits in the buffer.
+  Flush();
+  WriteThrough(text);
 }
 
 void OutputFile::Flush() {
-  if (buf_.empty() || file_ == nullptr) return;
-  if (iohook::ShouldFail(IoOp::kWrite)) {
+  const std::string_view text = buf_;
+  try {
+    WriteThrough(text);
+  } catch (...) {
     buf_.clear();
-    ThrowFileError(ENOSPC, path_, IoOp::kWrite);
+    throw;
   }
-  const std::size_t n = std::fwrite(buf_.data(), 1, buf_.size(), file_);
-  const bool ok = n == buf_.size() && (!standard_ || std::fflush(file_) == 0);
-  const int err = errno;
   buf_.clear();
+}
+
+void OutputFile::WriteThrough(std::string_view text) {
+  if (text.empty() || file_ == nullptr) return;
+  if (iohook::ShouldFail(IoOp::kWrite)) ThrowFileError(ENOSPC, path_, IoOp::kWrite);
+  const std::size_t n = std::fwrite(text.data(), 1, text.size(), file_);
+  const bool ok = n == text.size() && (!standard_ || std::fflush(file_) == 0);
+  const int err = errno;
   if (!ok) ThrowFileError(err != 0 ? err : EIO, path_, IoOp::kWrite);
   committed_ += n;
 }

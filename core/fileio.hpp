@@ -72,6 +72,16 @@ class InputFile {
   /// Reads up to n bytes; returns how many were read.
   std::size_t Read(char* data, std::size_t n);
 
+  /// The bytes read ahead and not handed out yet, reading when there are
+  /// none; empty at the end of the file. Valid until the next call.
+  std::string_view Buffered();
+  /// Hands out the first n bytes of Buffered().
+  void Skip(std::size_t n) noexcept { pos_ += n; }
+  /// Reads more behind the bytes of Buffered() (which move to the front of
+  /// the buffer). False when nothing was added: the file ended, or the
+  /// buffer is full.
+  bool ReadMore();
+
  private:
   bool Fill();
   void Start(std::uint64_t size);
@@ -114,6 +124,8 @@ class OutputFile {
 
  private:
   void Flush();
+  /// Writes `text` to the file without the buffer.
+  void WriteThrough(std::string_view text);
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string buf_;

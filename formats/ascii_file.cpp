@@ -19,7 +19,10 @@
 // first bad line in the file and the target holds every line before it, as
 // on one thread. The output is the same bytes with any number of threads.
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -58,6 +61,9 @@ constexpr std::chrono::milliseconds kEventPassWait{5};
 // Blocks in memory per worker thread: one being transformed, one waiting
 // to be written or transformed.
 constexpr std::size_t kBlocksPerThread = 2;
+// Whole lines go to the target in pieces of at least this many bytes: a
+// failed write loses no more than one piece.
+constexpr std::size_t kWriteBytes = std::size_t{1} << 16;
 // A worker asks whether the job still runs every 256 lines.
 constexpr std::size_t kStopCheckMask = 255;
 // On one thread the front end hears of the bytes read every 1024 lines
@@ -103,9 +109,14 @@ struct TargetProgress {
   long linesCommitted = 0;
   std::uint64_t committed = 0;
 
-  void Written(std::size_t n, std::uint64_t fileCommitted) {
-    ++lines;
-    bytes += n;
+  /// `n` lines of `size` bytes go to the target; Written() follows.
+  void Handed(long n, std::size_t size) {
+    lines += n;
+    bytes += size;
+  }
+  /// The target took what it was handed (whole lines), of which
+  /// `fileCommitted` bytes have reached the file.
+  void Written(std::uint64_t fileCommitted) {
     if (fileCommitted != committed) {
       committed = fileCommitted;
       linesCommitted = lines;
@@ -184,8 +195,57 @@ std::uint8_t LineEndCode(std::string_view end) {
   return end == "\r" ? 2 : 1;
 }
 
-/// Reads whole lines into `b` until it holds `bytes` of text or the source
-/// ends (`ended`, also after a failed read, kept in the block). False when
+/// The first CR or LF in [p, end), or end. Eight bytes at a time: a byte
+/// below 14 (CR is 13, LF 10) sets the top bit of its lane in
+/// (w - 0x0E0E...) & ~w; the lowest lane so marked is such a byte (lanes
+/// above it may be marked by the borrow), which is then looked at.
+const char* FindLineEnd(const char* p, const char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kLanes = 0x0101010101010101ULL, kTop = 0x8080808080808080ULL;
+    constexpr std::uint64_t kBelow = 14 * kLanes;
+    constexpr int kLaneBits = 8;
+    for (; end - p >= 8; p += 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p, sizeof w);
+      for (std::uint64_t m = (w - kBelow) & ~w & kTop; m != 0; m &= m - 1) {
+        const char* const q = p + std::countr_zero(m) / kLaneBits;
+        if (*q == '\n' || *q == '\r') return q;
+      }
+    }
+  }
+  while (p != end && *p != '\n' && *p != '\r') ++p;
+  return p;
+}
+
+/// Takes the whole lines at the start of `view` into `b` (their text
+/// `size` bytes so far, without line ends) until it holds `bytes`; returns
+/// the bytes taken, line ends included. A line is whole when its end lies
+/// in `view` (a CR at its end may be the start of CR LF: not yet).
+std::size_t TakeLines(std::string_view view, Block& b, std::size_t& size, std::size_t bytes,
+                      long& lineNo) {
+  const char* const start = view.data();
+  const char* const end = start + view.size();
+  const char* p = start;
+  const auto base = static_cast<std::uint32_t>(b.text.size());
+  while (size < bytes) {
+    const char* const stop = FindLineEnd(p, end);
+    if (stop == end || (*stop == '\r' && stop + 1 == end)) break;
+    const bool crlf = *stop == '\r' && stop[1] == '\n';
+    const auto length = static_cast<std::uint32_t>(stop - p);
+    b.lines.push_back({base + static_cast<std::uint32_t>(p - start), length, false,
+                       static_cast<std::uint8_t>(crlf ? 3 : *stop == '\r' ? 2 : 1)});
+    ++lineNo;
+    size += length;
+    p = stop + (crlf ? 2 : 1);
+  }
+  b.text.append(start, p);
+  return static_cast<std::size_t>(p - start);
+}
+
+/// Reads whole lines into `b` until it holds `bytes` of text (without line
+/// ends) or the source ends (`ended`, also after a failed read, kept in the
+/// block). The lines are split where the reader holds them; a line longer
+/// than its buffer, and the last one, are read on their own. False when
 /// nothing was left to read.
 bool ReadBlock(InputFile& source, Block& b, long& lineNo, std::size_t bytes, bool& ended,
                std::string& line) {
@@ -196,17 +256,24 @@ bool ReadBlock(InputFile& source, Block& b, long& lineNo, std::size_t bytes, boo
   b.start = source.consumed();
   b.total = source.size();
   try {
-    bool cut = false;
-    while (b.text.size() < bytes) {
-      if (!source.ReadLine(line, kMaxLineBytes, cut)) {
+    std::size_t size = 0;
+    while (size < bytes) {
+      const std::string_view view = source.Buffered();
+      if (view.empty()) {
         ended = true;
         break;
       }
+      const std::size_t taken = TakeLines(view, b, size, bytes, lineNo);
+      source.Skip(taken);
+      if (taken != 0 || source.ReadMore()) continue;
+      bool cut = false;
+      source.ReadLine(line, kMaxLineBytes, cut);
       ++lineNo;
       b.lines.push_back({static_cast<std::uint32_t>(b.text.size()),
                          static_cast<std::uint32_t>(line.size()), cut,
                          LineEndCode(source.lineEnd())});
       b.text += line;
+      size += line.size();
     }
   } catch (const std::exception&) {
     b.readError = std::current_exception();
@@ -247,7 +314,6 @@ void TransformBlock(Session& s, const LineJob& job, Block& b, const BlockWorkers
   b.points = 0;
   b.warnings.Clear();
   b.error.clear();
-  std::uint64_t lineEnds = 0;  // bytes of the line ends so far
   for (std::size_t i = 0; i < b.lines.size(); ++i) {
     if (workers != nullptr && (i & kStopCheckMask) == 0 && workers->Stopping()) return;
     const BlockLine& l = b.lines[i];
@@ -263,9 +329,10 @@ void TransformBlock(Session& s, const LineJob& job, Block& b, const BlockWorkers
       return;
     }
     b.ends.push_back(b.out.size());
-    lineEnds += kLineEnds[l.end].size();
     if ((lineNo & kProgressLineMask) == 1) {
-      s.frontEnd().ProgressBytes(b.start + l.begin + l.size + lineEnds, b.total);
+      // The text of the block holds the line ends (of a line read past its
+      // end, only the part kept: the position is then a little behind).
+      s.frontEnd().ProgressBytes(b.start + l.begin + l.size + kLineEnds[l.end].size(), b.total);
     }
   }
 }
@@ -274,11 +341,17 @@ void TransformBlock(Session& s, const LineJob& job, Block& b, const BlockWorkers
 /// error, if any.
 void WriteBlock(Session& s, const Block& b, OutputFile& target, TargetProgress& progress) {
   s.warnings.Merge(b.warnings);
+  // Pieces of whole lines of at least kWriteBytes.
+  const std::string_view out = b.out;
+  auto done = b.ends.begin();
   std::size_t from = 0;
-  for (const std::size_t end : b.ends) {
-    target.Write(std::string_view(b.out).substr(from, end - from));
-    progress.Written(end - from, target.committed());
-    from = end;
+  while (done != b.ends.end()) {
+    const auto to = std::min(std::lower_bound(done, b.ends.end(), from + kWriteBytes), b.ends.end() - 1);
+    progress.Handed(static_cast<long>(to - done) + 1, *to - from);
+    target.Write(out.substr(from, *to - from));
+    progress.Written(target.committed());
+    from = *to;
+    done = to + 1;
   }
   if (!b.error.empty()) throw LineFailure(b.error);
   s.frontEnd().ProgressBytes(b.consumed, b.total);
@@ -295,8 +368,9 @@ void TransformLines(Session& session, const LineJob& job, InputFile& source, Out
   bool ended = false;
   if (!ReadBlock(source, blocks[0], lineNo, session.blockBytes, ended, line)) return;
   const Block& first = blocks[0];
-  if (!first.lines.empty() && std::string_view(first.text).substr(0, first.lines[0].size) ==
-                                  kShapefileCode) {
+  if (!first.lines.empty() &&
+      std::string_view(first.text).substr(first.lines[0].begin, first.lines[0].size) ==
+          kShapefileCode) {
     throw RunTimeError(errnum::kTypeMismatch,
                        "die Quelldatei " + session.settings.txtQuelldatei +
                            " ist binär und sieht wie eine Shapedatei aus; für Shapedateien "
