@@ -43,36 +43,100 @@ constexpr std::uint64_t kExactIntegers = std::uint64_t{1} << 53;
 /// Most digits gathered into 64 bits without overflow.
 constexpr int kFastDigits = 19;
 
+/// 10^0 to 10^8: what a mantissa is multiplied by for n more digits.
+constexpr std::uint64_t kPowersOfTenForDigits[] = {1,      10,      100,      1000,     10000,
+                                                   100000, 1000000, 10000000, 100000000};
+
+/// Lanes of eight characters in one integer, the first in the lowest byte.
+constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+constexpr std::uint64_t kLaneTops = 0x8080808080808080ULL;
+constexpr int kLaneBits = 8, kLaneCount = 8;
+
+/// Number of decimal digits at the start of the eight characters `w`.
+/// A lane holds a digit when its high half is 3 both as it is and with 6
+/// added ('0' to '9' are 0x30 to 0x39); a carry out of a lane only spoils
+/// lanes after one that holds no digit.
+inline int LeadingDigits(std::uint64_t w) {
+  constexpr std::uint64_t kHighHalves = 0xF0 * kLanes;
+  const std::uint64_t t = (w & kHighHalves) | (((w + 6 * kLanes) & kHighHalves) >> 4);
+  const std::uint64_t other = t ^ (0x33 * kLanes);  // lanes not 0 hold no digit
+  const std::uint64_t marked = (((other & ~kLaneTops) + ~kLaneTops) | other) & kLaneTops;
+  return marked == 0 ? kLaneCount : std::countr_zero(marked) / kLaneBits;
+}
+
+/// Value of the eight digit characters `w` (first in the lowest byte):
+/// pairs, then fours, then the eight, in parallel lanes.
+inline std::uint64_t EightDigitsValue(std::uint64_t w) {
+  constexpr std::uint64_t kTwoLanes = 0x000000FF000000FFULL;
+  constexpr std::uint64_t kHundredAndMillion = 100 + (1000000ULL << 32);
+  constexpr std::uint64_t kOneAndTenThousand = 1 + (10000ULL << 32);
+  w -= '0' * kLanes;
+  w = w * 10 + (w >> kLaneBits);
+  return ((w & kTwoLanes) * kHundredAndMillion + ((w >> 16) & kTwoLanes) * kOneAndTenThousand) >>
+         32;
+}
+
+/// Reads the digits at `p` into `mantissa` (which they extend); returns
+/// the end of them. Beyond kFastDigits of them `mantissa` wraps around.
+inline const char* ReadDigits(const char* p, const char* end, std::uint64_t& mantissa) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= kLaneCount) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p, sizeof w);
+      const int n = LeadingDigits(w);
+      if (n == 0) return p;
+      // The n digits moved to the last lanes, zeros before them.
+      const int unused = (kLaneCount - n) * kLaneBits;
+      w = (w << unused) | (('0' * kLanes) & ~(~std::uint64_t{0} << unused));
+      mantissa = mantissa * kPowersOfTenForDigits[n] + EightDigitsValue(w);
+      p += n;
+      if (n < kLaneCount) return p;
+    }
+  }
+  for (; p != end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  return p;
+}
+
+}  // namespace
+
+const char* ParseSimpleNumber(const char* p, const char* end, double& value) noexcept {
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  std::uint64_t mantissa = 0;
+  const char* const first = p;
+  p = ReadDigits(p, end, mantissa);
+  long digits = p - first, fraction = 0;
+  if (p != end && (*p == '.' || *p == ',')) {
+    const char* const decimals = ++p;
+    p = ReadDigits(p, end, mantissa);
+    fraction = p - decimals;
+    digits += fraction;
+  }
+  if (digits == 0 || digits > kFastDigits || mantissa > kExactIntegers ||
+      fraction >= static_cast<long>(std::size(kExactPowersOfTen)) ||
+      (p != end && (*p == 'e' || *p == 'E'))) {
+    return nullptr;
+  }
+  const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
+  value = negative ? -v : v;
+  return p;
+}
+
+namespace {
+
 /// The common case of TryParseNumber: [blanks] [sign] digits [sep digits]
-/// [blanks], no exponent, whose digits form an integer up to 2^53 with at
-/// most 22 of them after the decimal sign. Such a number is that integer
-/// divided by a power of ten, both exact doubles, so the one rounding of the
-/// division gives the correctly rounded value. Returns false for anything
-/// else, which the full conversion decides.
+/// [blanks] as ParseSimpleNumber reads it. False for anything else, which
+/// the full conversion decides.
 bool TryParseSimple(std::string_view t, double& value) noexcept {
   const char* p = t.data();
   const char* const end = p + t.size();
   while (p != end && IsBlank(*p)) ++p;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  // Digits beyond kFastDigits wrap the mantissa around; they are refused below.
-  std::uint64_t mantissa = 0;
-  const char* const first = p;
-  for (; p != end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  long digits = p - first, fraction = 0;
-  if (p != end && (*p == '.' || *p == ',')) {
-    const char* const decimals = ++p;
-    for (; p != end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    fraction = p - decimals;
-    digits += fraction;
-  }
+  double v = 0;
+  p = ParseSimpleNumber(p, end, v);
+  if (p == nullptr) return false;
   while (p != end && IsBlank(*p)) ++p;
-  if (p != end || digits == 0 || digits > kFastDigits || mantissa > kExactIntegers ||
-      fraction >= static_cast<long>(std::size(kExactPowersOfTen))) {
-    return false;
-  }
-  const double v = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
-  value = negative ? -v : v;
+  if (p != end) return false;
+  value = v;
   return true;
 }
 

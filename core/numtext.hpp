@@ -23,6 +23,13 @@ double ParseNumber(std::string_view text);
 /// (13 or 6) and 0 on success. Does not throw.
 int TryParseNumber(std::string_view text, double& value) noexcept;
 
+/// The common number text without blanks: [sign] digits [sep digits], no
+/// exponent, at most 19 digits whose integer is at most 2^53, read at
+/// [first, last) as ParseNumber reads it. Returns the end of the number
+/// (the caller looks at what follows), or nullptr when the text there is
+/// not of this form; `value` is then unchanged.
+const char* ParseSimpleNumber(const char* first, const char* last, double& value) noexcept;
+
 /// True when ParseNumber accepts `text`.
 bool IsNumeric(std::string_view text) noexcept;
 

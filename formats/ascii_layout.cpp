@@ -141,9 +141,32 @@ RunTimeError LineTooLong() {
                       "die Zeile ist länger als " + std::to_string(kMaxLineBytes) + " Zeichen");
 }
 
+/// The common classic line, read in one pass: two or three fields that
+/// ParseSimpleNumber takes whole, further fields ignored. False for any
+/// other line, which ReadClassicLine reads field by field.
+bool ReadPlainClassicLine(std::string_view line, AsciiPoint& p) {
+  const char* const begin = line.data();
+  const char* const end = begin + line.size();
+  const char* at = begin;
+  double* values[] = {&p.first, &p.second, &p.height};
+  int count = 0;
+  for (; count < 3; ++count) {
+    while (at != end && *at == ' ') ++at;
+    if (at == end) break;
+    const char* const stop = ParseSimpleNumber(at, end, *values[count]);
+    if (stop == nullptr || (stop != end && *stop != ' ')) return false;
+    p.span[count] = {static_cast<std::size_t>(at - begin), static_cast<std::size_t>(stop - at)};
+    at = stop;
+  }
+  p.hasHeight = count == 3;
+  return count >= 2;
+}
+
 /// The classic reading: the first three blank-separated fields.
 AsciiPoint ReadClassicLine(std::string_view line, bool cut) {
   AsciiPoint p;
+  if (!cut && ReadPlainClassicLine(line, p)) return p;
+  p = AsciiPoint();
   std::array<FieldSpan, 3> fields{};
   int count = 0;
   for (std::size_t i = 0, n = line.size(); count < 3;) {
