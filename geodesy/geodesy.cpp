@@ -69,9 +69,13 @@ constexpr double kNoLatitude = 99999;
 /// XYZToBLH: between 1 / kBowringRange and kBowringRange.
 constexpr double kBowringRange = 1e150;
 
-/// Angles (rad) below which GKToBL takes sine and cosine from their Taylor
-/// series up to the seventh power: the next terms stay below 1e-20.
-constexpr double kSmallAngle = 0.01;
+/// Tangents of the latitude up to which XYZToBLH iterates on the tangent:
+/// their squares stay far from overflowing.
+constexpr double kTangentRange = 1e100;
+
+/// Angles (rad) below which sine and cosine are taken from their Taylor
+/// series up to the ninth and tenth power (SmallAngleSinCos).
+constexpr double kSmallAngle = 0.1;
 
 /// Parts per million.
 constexpr double kPpm = 1e-6;
@@ -187,6 +191,18 @@ inline void SinCos(double x, double& sinX, double& cosX) {
 #endif
 }
 
+/// Sine and cosine of an angle |x| < kSmallAngle from their Taylor series up
+/// to x^9 and x^10: the first terms left out, x^11 / 11! and x^12 / 12!,
+/// stay below 3e-19 there, far below the last bit.
+inline void SmallAngleSinCos(double x, double& sinX, double& cosX) {
+  const double x2 = x * x;
+  sinX = x * (1 - x2 * (1.0 / 6) *
+                      (1 - x2 * (1.0 / 20) * (1 - x2 * (1.0 / 42) * (1 - x2 * (1.0 / 72)))));
+  cosX = 1 - x2 * (1.0 / 2) *
+                 (1 - x2 * (1.0 / 12) * (1 - x2 * (1.0 / 30) * (1 - x2 * (1.0 / 56) *
+                                                                    (1 - x2 * (1.0 / 90)))));
+}
+
 /// The sum a1 sin(2x) + a2 sin(4x) + ... + aK sin(2Kx) (K >= 2) by Clenshaw's
 /// recurrence, from sin 2x and cos 2x: b_k = a_k + 2 cos(2x) b_(k+1) - b_(k+2),
 /// the sum being b_1 sin 2x.
@@ -200,6 +216,24 @@ inline double ClenshawSineSeries(const std::array<double, K>& a, double sin2x, d
     b = current;
   }
   return b * sin2x;
+}
+
+/// Final check of a routine returning a Geographic.
+Geographic CheckedGeographic(const Geographic& g) {
+  Checked<5>({g.B, g.L, g.h, g.sinB, g.cosB});
+  return g;
+}
+
+/// Ellipsoidal height (m) of the geocentric point (X, Y) whose latitude and
+/// longitude are in `g`: X / (cos B cos L) - N. That loses its precision
+/// where X is tiny beside Y, next to the plane of the +-90 deg meridians
+/// (metres of error 1 mm from it, kilometres 1 um from it): there the same
+/// height is taken from Y, Y / (cos B sin L) - N.
+double GeocentricHeight(double X, double Y, const Geographic& g, double a, double e2) {
+  double sinL, cosL;
+  SinCos(g.L, sinL, cosL);
+  const double N = Div(a, Sqrt(1 - g.sinB * g.sinB * e2));
+  return std::fabs(X) >= std::fabs(Y) ? Div(X, g.cosB * cosL) - N : Div(Y, g.cosB * sinL) - N;
 }
 
 /// ArcSin without the entry and exit checks, for use inside other routines.
@@ -270,12 +304,12 @@ std::array<double, 6> MeridianArcCoeffs(double a, double e) {
 
 // ------------------------------------------------------------ geocentric
 
-std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e) {
+std::array<double, 3> BLHToXYZ(const Geographic& g, double a, double e) {
   ResetFaultFlags();
   const double e2 = e * e;
-  double sinB, cosB, sinL, cosL;
-  SinCos(B, sinB, cosB);
-  SinCos(L, sinL, cosL);
+  const double sinB = g.sinB, cosB = g.cosB, h = g.h;
+  double sinL, cosL;
+  SinCos(g.L, sinL, cosL);
   const double W = Sqrt(1 - sinB * sinB * e2);
   const double N = Div(a, W);  // radius of curvature in the prime vertical
   const double X = (N + h) * cosB * cosL;
@@ -284,83 +318,125 @@ std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e)
   return Checked<3>({X, Y, Z});
 }
 
+std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e) {
+  Geographic g;
+  g.B = B;
+  g.L = L;
+  g.h = h;
+  SinCos(B, g.sinB, g.cosB);
+  return BLHToXYZ(g, a, e);
+}
+
 namespace {
 
-/// XYZToBLH and XYZToBL: latitude and longitude, and the height when
-/// `withHeight` (else 0).
-std::array<double, 3> GeocentricToGeographic(double X, double Y, double Z, double a, double e,
-                                             bool withHeight) {
-  ResetFaultFlags();
-  const double e2 = e * e;
+/// Longitude (rad, in (-pi, pi]) of the geocentric point (X, Y, Z): the
+/// arctangent of Y / X moved into the quadrant of (X, Y). X = 0 is a division
+/// by zero.
+double GeocentricLongitude(double X, double Y) {
   double L = std::atan(Div(Y, X));
   if (X < 0 && Y < 0) {
     L = L - kPi;
   } else if (X < 0 && Y >= 0) {
     L = L + kPi;
   }
+  return L;
+}
+
+/// XYZToBLH and XYZToBL: latitude and longitude, the sine and cosine of the
+/// latitude, and the height when `withHeight` (else 0).
+Geographic GeocentricToGeographic(double X, double Y, double Z, double a, double e,
+                                  bool withHeight) {
+  ResetFaultFlags();
+  const double e2 = e * e;
+  const double L = GeocentricLongitude(X, Y);
   // Distance from the polar axis; it depends on X and Y only and so has the
   // same value in every pass of the iteration.
   const double p = Sqrt(X * X + Y * Y);
+  // The fixed-point iteration of the latitude,
+  //   B' = atan((N(B) e^2 sin B + Z) / p),  N(B) = a / sqrt(1 - e^2 sin^2 B),
+  // runs until a pass changes B by no more than kLatitudeTolerance.
+  //
   // Start value: Bowring's closed form (1976), with the parametric latitude
   // theta of the point's projection, tan theta = Z a / (p b):
   //   B = atan((Z + e'^2 b sin^3 theta) / (p - e^2 a cos^3 theta)).
   // Within some 100 km of the surface it is within about 1e-15 rad of the
-  // fixed point, so the iteration below stops after its first or second pass.
-  // Where it does not apply (e >= 1; p < e^2 a, deep inside the ellipsoid)
-  // and where its squares could overflow or vanish, the iteration starts at
-  // atan(Z / p), and faults where that faults.
-  double B = 0, sinB = 0;  // start value and its sine
-  bool started = false;
+  // fixed point, so the iteration stops after its first or second pass.
+  //
+  // Where Bowring's value applies (e < 1, p > e^2 a: not deep inside the
+  // ellipsoid) and the squares cannot overflow or vanish, the passes run on
+  // the tangent t = tan B, which needs no trigonometric function at all:
+  // with sin B = t / sqrt(1 + t^2) the pass above reads
+  //   t' = (Z + a e^2 t / sqrt(1 + (1 - e^2) t^2)) / p,
+  // and the change of the latitude from t to t' is
+  //   atan t' - atan t = atan((t' - t) / (1 + t t')),
+  // whose tangent (never smaller than the change itself) is compared with
+  // the tolerance. One arctangent at the end gives B.
   if (e2 < 1 && p > 1 / kBowringRange && p < kBowringRange && std::fabs(Z) < kBowringRange) {
     const double ba = std::sqrt(1 - e2);  // b / a
     const double w = p * ba;
-    const double d = std::sqrt(Z * Z + w * w);
-    const double sinT = Z / d, cosT = w / d;
+    const double invD = 1 / std::sqrt(Z * Z + w * w);
+    const double sinT = Z * invD, cosT = w * invD;
     const double den = p - e2 * a * (cosT * cosT * cosT);
-    if (den > 0) {
-      const double num = Z + e2 * a / ba * (sinT * sinT * sinT);
-      B = std::atan(num / den);
-      sinB = num / std::sqrt(num * num + den * den);  // sin(atan(num / den))
-      started = true;
+    const double num = Z + e2 * a / ba * (sinT * sinT * sinT);
+    if (den > 0 && std::fabs(num) < kTangentRange * den) {
+      const double ae2 = a * e2, be2 = 1 - e2, invP = 1 / p;
+      double t = num / den;
+      for (int pass = 0;; ++pass) {
+        if (pass == kMaxIterations) [[unlikely]]
+          Raise(FaultKind::kInvalidOperation);
+        const double next = (ae2 * t / std::sqrt(1 + be2 * t * t) + Z) * invP;
+        // 1 + t t' <= 0 would be a change of 90 deg or more.
+        const double cosProduct = 1 + t * next;
+        const bool more =
+            cosProduct <= 0 || std::fabs(next - t) > kLatitudeTolerance * cosProduct;
+        t = next;
+        // Both comparisons are false for NaN, which ends the loop as well.
+        if (!more) break;
+      }
+      Geographic g;
+      g.B = std::atan(t);
+      g.L = L;
+      g.cosB = 1 / std::sqrt(1 + t * t);
+      g.sinB = t * g.cosB;
+      if (withHeight) g.h = GeocentricHeight(X, Y, g, a, e2);
+      return CheckedGeographic(g);
     }
   }
-  if (!started) {
-    B = std::atan(Div(Z, p));
-    sinB = std::sin(B);
-  }
+  // Elsewhere the passes run on the latitude itself, from atan(Z / p); they
+  // fault where that faults.
+  double B = std::atan(Div(Z, p));
   double Bold = kNoLatitude;
   // The comparison is false for NaN, which ends the loop as well.
   for (int pass = 0; std::fabs(Bold - B) > kLatitudeTolerance; ++pass) {
     if (pass == kMaxIterations) [[unlikely]]
       Raise(FaultKind::kInvalidOperation);
-    if (pass > 0) sinB = std::sin(B);
+    const double sinB = std::sin(B);
     const double N = Div(a, Sqrt(1 - sinB * sinB * e2));
     Bold = B;
     B = std::atan(Div(N * e2 * sinB + Z, p));
   }
-  double h = 0;
-  if (withHeight) {
-    double sinB, cosB, sinL, cosL;
-    SinCos(B, sinB, cosB);
-    SinCos(L, sinL, cosL);
-    const double N = Div(a, Sqrt(1 - sinB * sinB * e2));
-    // h = X / (cos B cos L) - N loses its precision where X is tiny beside Y,
-    // next to the plane of the +-90 deg meridians (metres of error 1 mm from
-    // it, kilometres 1 um from it): there the same height is taken from Y.
-    h = std::fabs(X) >= std::fabs(Y) ? Div(X, cosB * cosL) - N : Div(Y, cosB * sinL) - N;
-  }
-  return Checked<3>({B, L, h});
+  Geographic g;
+  g.B = B;
+  g.L = L;
+  SinCos(B, g.sinB, g.cosB);
+  if (withHeight) g.h = GeocentricHeight(X, Y, g, a, e2);
+  return CheckedGeographic(g);
 }
 
 }  // namespace
 
 std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e) {
-  return GeocentricToGeographic(X, Y, Z, a, e, true);
+  const Geographic g = GeocentricToGeographic(X, Y, Z, a, e, true);
+  return {g.B, g.L, g.h};
 }
 
 std::array<double, 2> XYZToBL(double X, double Y, double Z, double a, double e) {
-  const auto r = GeocentricToGeographic(X, Y, Z, a, e, false);
-  return {r[0], r[1]};
+  const Geographic g = GeocentricToGeographic(X, Y, Z, a, e, false);
+  return {g.B, g.L};
+}
+
+Geographic XYZToGeographic(double X, double Y, double Z, double a, double e) {
+  return GeocentricToGeographic(X, Y, Z, a, e, false);
 }
 
 // ------------------------------------------------------------ Helmert
@@ -419,6 +495,11 @@ GaussKruegerPrepared PrepareGaussKrueger(double a, double e) {
   const double n = Div(q, 2 - q);
   const double n2 = n * n, n3 = n2 * n;
   p.abar = (n2 * 0.25 + 1 + n2 * n2 * (1.0 / 64)) * Div(a, n + 1);
+  // Reciprocals for the inverse, which multiplies by them; a zero value
+  // (a = 0) faults there, as its division would.
+  p.invA = a != 0 ? 1 / a : 0;
+  p.invB2a = p.b2a != 0 ? 1 / p.b2a : 0;
+  p.invAbar = p.abar != 0 ? 1 / p.abar : 0;
   // Footpoint series Bf = sigma + f1 sin 2sigma + f2 sin 4sigma + f3 sin 6sigma.
   p.footpoint = {(3.0 / 2) * (n - (9.0 / 16) * n3), (21.0 / 16) * n2, (151.0 / 96) * n3};
   if (PendingFaultFlags() != 0) [[unlikely]]
@@ -426,11 +507,10 @@ GaussKruegerPrepared PrepareGaussKrueger(double a, double e) {
   return p;
 }
 
-std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,
-                             double c1, double c2, double c3, double c4, double c5) {
+std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, const Geographic& g, double l,
+                             double c0, double c1, double c2, double c3, double c4, double c5) {
   ResetFaultFlags();
-  double sinB, cosB;
-  SinCos(B, sinB, cosB);
+  const double B = g.B, sinB = g.sinB, cosB = g.cosB;
   const double N = Div(p.a, Sqrt(1 - sinB * sinB * p.e2));
   const double t = sinB / cosB;  // tan B; cos B of a double is never 0
   const double eta2 = cosB * cosB * p.ep2;
@@ -468,32 +548,39 @@ std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, 
   return Checked<2>({x, y});
 }
 
+std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,
+                             double c1, double c2, double c3, double c4, double c5) {
+  Geographic g;
+  g.B = B;
+  SinCos(B, g.sinB, g.cosB);
+  return BLToGK(p, g, l, c0, c1, c2, c3, c4, c5);
+}
+
 std::array<double, 2> BLToGK(double B, double l, double a, double e, double c0, double c1,
                              double c2, double c3, double c4, double c5) {
   return BLToGK(PrepareGaussKrueger(a, e), B, l, c0, c1, c2, c3, c4, c5);
 }
 
-std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) {
+Geographic GKToGeographic(const GaussKruegerPrepared& p, double x, double y) {
   ResetFaultFlags();
-  const double a = p.a, e2 = p.e2;
+  const double e2 = p.e2;
 
-  // Footpoint latitude. (abar is 0 only for a = 0, which thus faults here.)
-  const double sigma = Div(x, p.abar);
+  // Footpoint latitude. (abar is 0 only for a = 0, which thus faults here
+  // as a division by zero, as do a zero a and b2a.)
+  if (p.abar == 0 || p.a == 0 || p.b2a == 0) [[unlikely]]
+    Raise(FaultKind::kDivisionByZero);
+  const double sigma = x * p.invAbar;
   double sinS, cosS;
   SinCos(sigma, sinS, cosS);
   const double delta = ClenshawSineSeries<3>(p.footpoint, 2 * sinS * cosS,
                                              (cosS - sinS) * (cosS + sinS));
   const double Bf = sigma + delta;
   // Sine and cosine of Bf = sigma + delta from those of sigma and of delta,
-  // which stays below 0.004 rad for eccentricities up to 0.1: below
-  // kSmallAngle the Taylor series of sin and cos, cut after the terms
-  // written, are exact to far below the last bit.
+  // which stays below 0.004 rad for eccentricities up to 0.1.
   double sinBf, cosBf;
   if (std::fabs(delta) < kSmallAngle) {
-    const double d2 = delta * delta;
-    const double sinD =
-        delta * (1 - d2 * (1.0 / 6) * (1 - d2 * (1.0 / 20) * (1 - d2 * (1.0 / 42))));
-    const double cosD = 1 - d2 * (1.0 / 2) * (1 - d2 * (1.0 / 12) * (1 - d2 * (1.0 / 30)));
+    double sinD, cosD;
+    SmallAngleSinCos(delta, sinD, cosD);
     sinBf = sinS * cosD + cosS * sinD;
     cosBf = cosS * cosD - sinS * sinD;
   } else {
@@ -503,8 +590,8 @@ std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) 
   // and of cos Bf: the coefficients are products of them.
   const double w2 = 1 - sinBf * sinBf * e2;
   const double w = Sqrt(w2);
-  const double invN = Div(w, a);
-  const double invM = Div(w2 * w, p.b2a);
+  const double invN = w * p.invA;
+  const double invM = w2 * w * p.invB2a;
   const double invCos = Div(1, cosBf);
   const double tf = sinBf * invCos;  // tan Bf
   const double etaf2 = cosBf * cosBf * p.ep2;
@@ -521,9 +608,25 @@ std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) 
 
   // B = Bf + b2 y^2 + b4 y^4, l = b1 y + b3 y^3 + b5 y^5.
   const double y2 = y * y;
-  const double B = Bf + y2 * (b2 + y2 * b4);
-  const double l = y * (b1 + y2 * (b3 + y2 * b5));
-  return Checked<2>({B, l});
+  const double dB = y2 * (b2 + y2 * b4);
+  Geographic g;
+  g.B = Bf + dB;
+  g.L = y * (b1 + y2 * (b3 + y2 * b5));
+  // Sine and cosine of B from those of Bf, as for Bf above.
+  if (std::fabs(dB) < kSmallAngle) {
+    double sinD, cosD;
+    SmallAngleSinCos(dB, sinD, cosD);
+    g.sinB = sinBf * cosD + cosBf * sinD;
+    g.cosB = cosBf * cosD - sinBf * sinD;
+  } else {
+    SinCos(g.B, g.sinB, g.cosB);
+  }
+  return CheckedGeographic(g);
+}
+
+std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y) {
+  const Geographic g = GKToGeographic(p, x, y);
+  return {g.B, g.L};
 }
 
 std::array<double, 2> GKToBL(double x, double y, double a, double e) {

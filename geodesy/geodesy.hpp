@@ -55,6 +55,20 @@ std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e)
 /// the same latitude and longitude, the same faults but those of the height.
 std::array<double, 2> XYZToBL(double X, double Y, double Z, double a, double e);
 
+/// A geographic point with the sine and cosine of its latitude, as one
+/// routine of the chain hands it to the next, which then needs no sine or
+/// cosine of the latitude of its own.
+struct Geographic {
+  double B = 0, L = 0, h = 0;  ///< latitude, longitude [rad]; height [m]
+  double sinB = 0, cosB = 1;   ///< sine and cosine of B
+};
+
+/// XYZToBL with the sine and cosine of the latitude (h = 0).
+Geographic XYZToGeographic(double X, double Y, double Z, double a, double e);
+
+/// BLHToXYZ of a point whose latitude comes with its sine and cosine.
+std::array<double, 3> BLHToXYZ(const Geographic& g, double a, double e);
+
 /// Seven-parameter similarity transformation in the coordinate-frame
 /// convention: dX, dY, dZ metres; m ppm; gamma (about Z), beta (about Y),
 /// alpha (about X) arc seconds.
@@ -103,12 +117,19 @@ struct GaussKruegerPrepared {
   double ep, ep2;                   ///< second eccentricity e' and its square
   double b2a;                       ///< (1 - e^2) a [m] (inverse)
   double abar;                      ///< rectifying radius [m] (inverse)
+  double invA, invB2a, invAbar;     ///< 1 / a, 1 / b2a, 1 / abar [1/m], 0 for a zero one
   std::array<double, 3> footpoint;  ///< footpoint series coefficients (inverse)
 };
 GaussKruegerPrepared PrepareGaussKrueger(double a, double e);
 std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, double B, double l, double c0,
                              double c1, double c2, double c3, double c4, double c5);
 std::array<double, 2> GKToBL(const GaussKruegerPrepared& p, double x, double y);
+/// BLToGK of a latitude that comes with its sine and cosine.
+std::array<double, 2> BLToGK(const GaussKruegerPrepared& p, const Geographic& g, double l,
+                             double c0, double c1, double c2, double c3, double c4, double c5);
+/// GKToBL with the sine and cosine of the latitude: L holds the longitude
+/// difference l from the central meridian, h = 0.
+Geographic GKToGeographic(const GaussKruegerPrepared& p, double x, double y);
 
 /// Ellipsoid quantities of the Krovak routines.
 struct KrovakPrepared {

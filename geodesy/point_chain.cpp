@@ -202,27 +202,37 @@ constexpr SideOptions kOutputOptions{opt::kGKBM2,      opt::kUTMBM2,      opt::k
 /// or 2. `first` and `second` are working storage. `lon` receives the
 /// longitude difference from the central meridian of a Gauss-Krueger
 /// projection [rad].
-std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side,
+/// Latitude and longitude (rad) with the sine and cosine of the latitude.
+geotra::Geographic WithSinCos(const std::array<double, 2>& bl) {
+  geotra::Geographic g;
+  g.B = bl[0];
+  g.L = bl[1];
+  g.sinB = std::sin(g.B);
+  g.cosB = std::cos(g.B);
+  return g;
+}
+
+geotra::Geographic ToGeographic(PointChainCache& c, Projection proj, int side,
                                    double& first, double& second, double& lon) {
   const SideOptions& o = side == 1 ? kInputOptions : kOutputOptions;
   auto gk = [&]() -> const geotra::GaussKruegerPrepared& {
     return side == 1 ? c.Gk1() : c.Gk2();
   };
-  std::array<double, 2> bl{};
+  geotra::Geographic g;
   switch (proj) {
     case Projection::kKrovak:
       if (first < 0) first = first * -1;
       if (second < 0) second = second * -1;
       if (first < second) std::swap(first, second);
-      return geotra::KrovakToBL(side == 1 ? c.Krovak1() : c.Krovak2(), first, second);
+      return WithSinCos(geotra::KrovakToBL(side == 1 ? c.Krovak1() : c.Krovak2(), first, second));
     case Projection::kGK: {
       std::swap(first, second);
       const double L0 = c.o[o.gkMeridian]();
       second = (second - Div(L0, kGKZoneWidth) * kMillion) - kFalseEasting;
-      bl = geotra::GKToBL(gk(), first, second);
-      lon = bl[1];
-      bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
-      return bl;
+      g = geotra::GKToGeographic(gk(), first, second);
+      lon = g.L;
+      g.L = Div(L0 * kPi, kDegreesPerHalfTurn) + g.L;
+      return g;
     }
     case Projection::kUTM: {
       std::swap(first, second);
@@ -232,10 +242,10 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
       const double k = c.o[o.utmScale]();
       second = Div(second, k);
       first = Div(first, k);
-      bl = geotra::GKToBL(gk(), first, second);
-      lon = bl[1];
-      bl[1] = Div(L0 * kPi, kDegreesPerHalfTurn) + bl[1];
-      return bl;
+      g = geotra::GKToGeographic(gk(), first, second);
+      lon = g.L;
+      g.L = Div(L0 * kPi, kDegreesPerHalfTurn) + g.L;
+      return g;
     }
     case Projection::kGKGeneral: {
       std::swap(first, second);
@@ -244,14 +254,14 @@ std::array<double, 2> ToGeographic(PointChainCache& c, Projection proj, int side
       const double k = c.o[o.scale]();
       second = Div(second, k);
       first = Div(first, k);
-      bl = geotra::GKToBL(gk(), first, second);
-      lon = bl[1];
-      bl[1] = Div(c.o[o.meridian]() * kPi, kDegreesPerHalfTurn) + bl[1];
-      return bl;
+      g = geotra::GKToGeographic(gk(), first, second);
+      lon = g.L;
+      g.L = Div(c.o[o.meridian]() * kPi, kDegreesPerHalfTurn) + g.L;
+      return g;
     }
     case Projection::kEll:
       std::swap(first, second);
-      return {Div(first * kPi, kDegreesPerHalfTurn), Div(second * kPi, kDegreesPerHalfTurn)};
+      return WithSinCos({Div(first * kPi, kDegreesPerHalfTurn), Div(second * kPi, kDegreesPerHalfTurn)});
     case Projection::kNone:
       break;
   }
@@ -287,8 +297,8 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   // carry no height: the point is put on the ellipsoid.
   const Projection in = SideProjection(t, 1);
   PointResult r;
-  const auto bl = ToGeographic(c, in, 1, first, second, r.inLon);
-  const double h = in == Projection::kKrovak ? 0 : height;
+  geotra::Geographic in1 = ToGeographic(c, in, 1, first, second, r.inLon);
+  in1.h = in == Projection::kKrovak ? 0 : height;
 
   // Datum: both transformations; a set of seven zeros is the identity and
   // is skipped (it would return the same bits). A slot may hold a grid
@@ -297,9 +307,9 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
   std::array<double, 3> W{};
   std::optional<std::array<double, 3>> geo;
   if (GridShift* g = c.Grid(1)) {
-    geo = GridStep(*g, {bl[0], bl[1], h});
+    geo = GridStep(*g, {in1.B, in1.L, in1.h});
   } else {
-    W = geotra::BLHToXYZ(bl[0], bl[1], h, c.a1(), c.e1());
+    W = geotra::BLHToXYZ(in1, c.a1(), c.e1());
     if (!c.identity1) W = geotra::SevenParTrans(c.Set1(), W[0], W[1], W[2]);
   }
   if (GridShift* g = c.Grid(2)) {
@@ -312,13 +322,15 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
 
   // Output side; only "Ell" (and no selection) returns the height.
   const Projection out = SideProjection(t, 2);
+  geotra::Geographic out2;
   if (geo) {
     W = *geo;
+    out2 = WithSinCos({W[0], W[1]});
   } else if (out == Projection::kEll || out == Projection::kNone) {
     W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
   } else {
-    const auto bl = geotra::XYZToBL(W[0], W[1], W[2], c.a2(), c.e2());
-    W = {bl[0], bl[1], 0};
+    out2 = geotra::XYZToGeographic(W[0], W[1], W[2], c.a2(), c.e2());
+    W = {out2.B, out2.L, 0};
   }
   const MeridianCoeffArray& m = s.MeridianCoeffs;
   if (t.optOutBL) {
@@ -330,7 +342,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
     const double L0 = c.o[opt::kGKBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
     r.outLon = l;
-    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), out2, l, m[0], m[1], m[2], m[3], m[4], m[5]);
     g[1] = Div(L0, kGKZoneWidth) * kMillion + (g[1] + kFalseEasting);
     r.values = {g[1], g[0], 0};
     r.size = 2;
@@ -338,7 +350,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
     const double L0 = c.o[opt::kUTMBM2]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
     r.outLon = l;
-    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), out2, l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kUTMma2]();
     g[1] = ((k * g[1]) + kFalseEasting) +
            (Div(L0 + kUTMFirstMeridian, kUTMZoneWidth) + 1) * kMillion;
@@ -349,7 +361,7 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
     const double L0 = c.o[opt::kOUTmeridian]();
     const double l = W[1] - Div(L0 * kPi, kDegreesPerHalfTurn);
     r.outLon = l;
-    auto g = geotra::BLToGK(c.Gk2(), W[0], l, m[0], m[1], m[2], m[3], m[4], m[5]);
+    auto g = geotra::BLToGK(c.Gk2(), out2, l, m[0], m[1], m[2], m[3], m[4], m[5]);
     const double k = c.o[opt::kOUTscale]();
     g[1] = k * g[1] + c.o[opt::kOUTeasting]();
     g[0] = k * g[0] + c.o[opt::kOUTnorthing]();
@@ -408,11 +420,11 @@ GeocentricPoint PointToGeocentric(Session& session, int side, double first, doub
   const Projection proj = SideProjection(t, side);
   GeocentricPoint p;
   double lon = 0;
-  const auto bl = ToGeographic(c, proj, side, first, second, lon);
-  p.B = bl[0];
-  p.L = bl[1];
-  p.xyz = side == 1 ? geotra::BLHToXYZ(p.B, p.L, height, c.a1(), c.e1())
-                    : geotra::BLHToXYZ(p.B, p.L, height, c.a2(), c.e2());
+  geotra::Geographic g = ToGeographic(c, proj, side, first, second, lon);
+  g.h = height;
+  p.B = g.B;
+  p.L = g.L;
+  p.xyz = side == 1 ? geotra::BLHToXYZ(g, c.a1(), c.e1()) : geotra::BLHToXYZ(g, c.a2(), c.e2());
   for (double v : p.xyz) Finite(v);
   return p;
 }
