@@ -74,8 +74,8 @@ constexpr double kBowringRange = 1e150;
 constexpr double kTangentRange = 1e100;
 
 /// Angles (rad) below which sine and cosine are taken from their Taylor
-/// series up to the ninth and tenth power (SmallAngleSinCos).
-constexpr double kSmallAngle = 0.1;
+/// series up to the seventh power (SmallAngleSinCos).
+constexpr double kSmallAngle = 0.01;
 
 /// Parts per million.
 constexpr double kPpm = 1e-6;
@@ -192,15 +192,11 @@ inline void SinCos(double x, double& sinX, double& cosX) {
 }
 
 /// Sine and cosine of an angle |x| < kSmallAngle from their Taylor series up
-/// to x^9 and x^10: the first terms left out, x^11 / 11! and x^12 / 12!,
-/// stay below 3e-19 there, far below the last bit.
+/// to x^7 and x^6: the first terms left out stay below 1e-20 there.
 inline void SmallAngleSinCos(double x, double& sinX, double& cosX) {
   const double x2 = x * x;
-  sinX = x * (1 - x2 * (1.0 / 6) *
-                      (1 - x2 * (1.0 / 20) * (1 - x2 * (1.0 / 42) * (1 - x2 * (1.0 / 72)))));
-  cosX = 1 - x2 * (1.0 / 2) *
-                 (1 - x2 * (1.0 / 12) * (1 - x2 * (1.0 / 30) * (1 - x2 * (1.0 / 56) *
-                                                                    (1 - x2 * (1.0 / 90)))));
+  sinX = x * (1 - x2 * (1.0 / 6) * (1 - x2 * (1.0 / 20) * (1 - x2 * (1.0 / 42))));
+  cosX = 1 - x2 * (1.0 / 2) * (1 - x2 * (1.0 / 12) * (1 - x2 * (1.0 / 30)));
 }
 
 /// The sum a1 sin(2x) + a2 sin(4x) + ... + aK sin(2Kx) (K >= 2) by Clenshaw's
@@ -218,9 +214,10 @@ inline double ClenshawSineSeries(const std::array<double, K>& a, double sin2x, d
   return b * sin2x;
 }
 
-/// Final check of a routine returning a Geographic.
-Geographic CheckedGeographic(const Geographic& g) {
-  Checked<5>({g.B, g.L, g.h, g.sinB, g.cosB});
+/// Final check of a routine returning a Geographic (the sine and cosine of a
+/// finite latitude are finite).
+inline const Geographic& CheckedGeographic(const Geographic& g) {
+  Checked<3>({g.B, g.L, g.h});
   return g;
 }
 
