@@ -291,18 +291,12 @@ constexpr std::uint64_t EightDigitChars(std::uint32_t v) {
   return tens + 0x3030303030303030ULL;  // '0' in every byte
 }
 
-/// Number of trailing zeros of the decimal digits of v (0 < v < 10^8).
-inline int TrailingZeros(std::uint32_t v) {
-  int n = 0;
-  if (v % 10000 == 0) {
-    v /= 10000;
-    n += 4;
-  }
-  if (v % 100 == 0) {
-    v /= 100;
-    n += 2;
-  }
-  return v % 10 == 0 ? n + 1 : n;
+/// Number of zero digits at the end of the eight digit characters `chars`
+/// (EightDigitChars of a value that is not 0): the zero lanes at the top
+/// once '0' is taken from every lane.
+inline int TrailingZeroDigits(std::uint64_t chars) {
+  constexpr std::uint64_t kZeroChars = 0x3030303030303030ULL;
+  return std::countl_zero(chars - kZeroChars) / 8;
 }
 
 /// Writes `value` (kFastLow <= value < kFastHigh) as %.15g does. The value
@@ -328,10 +322,10 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
     if (digits < kPowersOfTen[kDigits]) break;
     ++exponent10;  // the estimate was one too small
   }
-  const unsigned __int128 one = 1;
-  const unsigned __int128 remainder = scaled & ((one << shift) - 1);
-  const unsigned __int128 half = one << (shift - 1);
-  if (remainder > half || (remainder == half && (digits & 1) != 0)) ++digits;
+  // Rounded to nearest, ties to even: scaled + half - 1, and one more when
+  // digits is odd, carries into digits exactly when it is to be raised.
+  const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+  digits = static_cast<std::uint64_t>((scaled + (half - 1) + (digits & 1)) >> shift);
   if (digits == kPowersOfTen[kDigits]) {  // rounded up to the next power of ten
     digits = kPowersOfTen[kDigits - 1];
     ++exponent10;
@@ -342,17 +336,18 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
   const auto high = static_cast<std::uint32_t>(digits / kPowersOfTen[8]);  // never 0
   const auto low = static_cast<std::uint32_t>(digits % kPowersOfTen[8]);
   const int whole = exponent10 >= 0 ? exponent10 + 1 : 0;  // digits before the point
-  // No trailing zeros after the point.
-  const int zeros = low != 0 ? TrailingZeros(low) : kHalfGroup + TrailingZeros(high);
-  const int used = std::max(kDigits - zeros, whole);
-
   // The digits as characters in two integers, 7 and 8 of them, stored
   // where they belong, the part after the decimal sign stored again one
   // place further on: no digit is read back from memory (which would wait
   // for the stores). The caller's buffer has room for the bytes beyond.
   constexpr int kByte = 8;
-  const std::uint64_t first7 = EightDigitChars(high) >> kByte;  // leading zero dropped
+  const std::uint64_t high8 = EightDigitChars(high);
+  const std::uint64_t first7 = high8 >> kByte;  // leading zero dropped
   const std::uint64_t last8 = EightDigitChars(low);
+  // No trailing zeros after the point.
+  const int zeros =
+      low != 0 ? TrailingZeroDigits(last8) : kHalfGroup + TrailingZeroDigits(high8);
+  const int used = std::max(kDigits - zeros, whole);
   const auto store = [](char* at, std::uint64_t chars) { std::memcpy(at, &chars, sizeof chars); };
   if (whole == 0) {  // "0." and -exponent10 - 1 zeros, then the digits
     store(out, kZeroPointZeros | std::uint64_t{static_cast<unsigned char>(decimalSign)} << kByte);
