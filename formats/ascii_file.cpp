@@ -299,9 +299,8 @@ AsciiLineResult TransformLine(Session& s, const LineJob& job, std::string_view& 
       if (job.layout.active) out += kUtf8Bom;
     }
   }
-  const AsciiLineResult r = TransformAsciiLine(s, job.layout, job.checks, line, lineNo, cut, out);
-  out += job.layout.active ? end : kLineEnd;
-  return r;
+  return TransformAsciiLine(s, job.layout, job.checks, line, lineNo, cut,
+                            job.layout.active ? end : kLineEnd, out);
 }
 
 /// Transforms the lines of `b` with the session `s` until one fails (its

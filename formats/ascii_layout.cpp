@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "core/numtext.hpp"
 #include "formats/drivers.hpp"
@@ -388,11 +389,13 @@ std::string FieldErrorText(const AsciiFieldError& e, const TransformSettings& t)
 
 AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
                                    const PlausibilityContext& ctx, std::string_view line,
-                                   long lineNo, bool cut, std::string& out) {
+                                   long lineNo, bool cut, std::string_view lineEnd,
+                                   std::string& out) {
   const AsciiPoint p = ReadAsciiLine(line, lineNo, cut, layout);
   AsciiLineResult result;
   if (p.copy) {
     out.append(line);
+    out.append(lineEnd);
     return result;
   }
   double first = p.first, second = p.second, height = p.height;
@@ -401,13 +404,21 @@ AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
   result.warnings = CheckPoint(ctx, p.first, r);
   if (!layout.active) {
     const char sign = session.decimalSign();
+    // Room for three numbers and a blank after each, the last blank taken
+    // by a line end of up to two bytes.
     char text[3 * kNumberTextMax];
     char* end = WriteNumber(text, r[0], sign);
     *end++ = ' ';
     end = WriteNumber(end, r[1], sign);
     *end++ = ' ';
     end = WriteNumber(end, height, sign);
-    out.append(text, end);
+    if (lineEnd.size() <= 2) {
+      std::memcpy(end, lineEnd.data(), lineEnd.size());
+      out.append(text, end + lineEnd.size());
+    } else {
+      out.append(text, end);
+      out.append(lineEnd);
+    }
     return result;
   }
   char sign = layout.decimalSign != 0 ? layout.decimalSign : p.decimalSign;
@@ -428,6 +439,7 @@ AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
     pos = reps[i].span.begin + reps[i].span.size;
   }
   out.append(line.substr(pos));
+  out.append(lineEnd);
   return result;
 }
 

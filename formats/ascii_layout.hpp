@@ -103,10 +103,11 @@ struct AsciiLineResult {
 };
 
 /// Transforms one line read with `layout` and appends the text written
-/// for it (without line end) to `out`. Throws what ReadAsciiLine and
+/// for it and `lineEnd` to `out`. Throws what ReadAsciiLine and
 /// TransformPoint throw.
 AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
                                    const PlausibilityContext& ctx, std::string_view line,
-                                   long lineNo, bool cut, std::string& out);
+                                   long lineNo, bool cut, std::string_view lineEnd,
+                                   std::string& out);
 
 }  // namespace pelmo
