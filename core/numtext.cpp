@@ -52,25 +52,21 @@ constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
 constexpr std::uint64_t kLaneTops = 0x8080808080808080ULL;
 constexpr int kLaneBits = 8, kLaneCount = 8;
 
-/// Number of decimal digits at the start of the eight characters `w`.
-/// A lane holds a digit when its high half is 3 both as it is and with 6
-/// added ('0' to '9' are 0x30 to 0x39); a carry out of a lane only spoils
-/// lanes after one that holds no digit.
+/// Number of decimal digits at the start of the eight characters `w`. A
+/// lane holds no digit when adding 0x46 or taking 0x30 sets its top bit; a
+/// carry or borrow out of a lane only spoils lanes after one that holds no
+/// digit.
 inline int LeadingDigits(std::uint64_t w) {
-  constexpr std::uint64_t kHighHalves = 0xF0 * kLanes;
-  const std::uint64_t t = (w & kHighHalves) | (((w + 6 * kLanes) & kHighHalves) >> 4);
-  const std::uint64_t other = t ^ (0x33 * kLanes);  // lanes not 0 hold no digit
-  const std::uint64_t marked = (((other & ~kLaneTops) + ~kLaneTops) | other) & kLaneTops;
-  return marked == 0 ? kLaneCount : std::countr_zero(marked) / kLaneBits;
+  const std::uint64_t other = ((w + 0x46 * kLanes) | (w - '0' * kLanes)) & kLaneTops;
+  return std::countr_zero(other) / kLaneBits;  // 8 when there is none
 }
 
-/// Value of the eight digit characters `w` (first in the lowest byte):
-/// pairs, then fours, then the eight, in parallel lanes.
+/// Value of eight digits given as their values in the lanes of `w` (first
+/// in the lowest byte): pairs, then fours, then the eight, in parallel lanes.
 inline std::uint64_t EightDigitsValue(std::uint64_t w) {
   constexpr std::uint64_t kTwoLanes = 0x000000FF000000FFULL;
   constexpr std::uint64_t kHundredAndMillion = 100 + (1000000ULL << 32);
   constexpr std::uint64_t kOneAndTenThousand = 1 + (10000ULL << 32);
-  w -= '0' * kLanes;
   w = w * 10 + (w >> kLaneBits);
   return ((w & kTwoLanes) * kHundredAndMillion + ((w >> 16) & kTwoLanes) * kOneAndTenThousand) >>
          32;
@@ -85,10 +81,10 @@ inline const char* ReadDigits(const char* p, const char* end, std::uint64_t& man
       std::memcpy(&w, p, sizeof w);
       const int n = LeadingDigits(w);
       if (n == 0) return p;
-      // The n digits moved to the last lanes, zeros before them.
-      const int unused = (kLaneCount - n) * kLaneBits;
-      w = (w << unused) | (('0' * kLanes) & ~(~std::uint64_t{0} << unused));
-      mantissa = mantissa * kPowersOfTenForDigits[n] + EightDigitsValue(w);
+      // The values of the n digits moved to the last lanes, zeros before
+      // them; the lanes after the digits drop out.
+      const std::uint64_t digits = (w - '0' * kLanes) << ((kLaneCount - n) * kLaneBits);
+      mantissa = mantissa * kPowersOfTenForDigits[n] + EightDigitsValue(digits);
       p += n;
       if (n < kLaneCount) return p;
     }
