@@ -93,9 +93,9 @@ inline const char* ReadDigits(const char* p, const char* end, std::uint64_t& man
   return p;
 }
 
-}  // namespace
-
-const char* ParseSimpleNumber(const char* p, const char* end, double& value) noexcept {
+/// ParseSimpleNumber, built into each of its callers here.
+[[gnu::always_inline]] inline const char* ReadSimpleNumber(const char* p, const char* end,
+                                                           double& value) noexcept {
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   std::uint64_t mantissa = 0;
@@ -118,6 +118,28 @@ const char* ParseSimpleNumber(const char* p, const char* end, double& value) noe
   return p;
 }
 
+}  // namespace
+
+const char* ParseSimpleNumber(const char* first, const char* last, double& value) noexcept {
+  return ReadSimpleNumber(first, last, value);
+}
+
+int ParsePlainFields(std::string_view line, int most, double* values, PlainField* fields) noexcept {
+  const char* const begin = line.data();
+  const char* const end = begin + line.size();
+  const char* at = begin;
+  int count = 0;
+  for (; count < most; ++count) {
+    while (at != end && *at == ' ') ++at;
+    if (at == end) break;
+    const char* const stop = ReadSimpleNumber(at, end, values[count]);
+    if (stop == nullptr || (stop != end && *stop != ' ')) return -1;
+    fields[count] = {static_cast<std::size_t>(at - begin), static_cast<std::size_t>(stop - at)};
+    at = stop;
+  }
+  return count;
+}
+
 namespace {
 
 /// The common case of TryParseNumber: [blanks] [sign] digits [sep digits]
@@ -128,7 +150,7 @@ bool TryParseSimple(std::string_view t, double& value) noexcept {
   const char* const end = p + t.size();
   while (p != end && IsBlank(*p)) ++p;
   double v = 0;
-  p = ParseSimpleNumber(p, end, v);
+  p = ReadSimpleNumber(p, end, v);
   if (p == nullptr) return false;
   while (p != end && IsBlank(*p)) ++p;
   if (p != end) return false;

@@ -30,6 +30,17 @@ int TryParseNumber(std::string_view text, double& value) noexcept;
 /// not of this form; `value` is then unchanged.
 const char* ParseSimpleNumber(const char* first, const char* last, double& value) noexcept;
 
+/// Place of a field in its line.
+struct PlainField {
+  std::size_t begin = 0, size = 0;
+};
+
+/// Reads the first `most` fields of `line` (separated by runs of blanks)
+/// into `values` and `fields` when each is a number ParseSimpleNumber
+/// takes whole; returns how many there were, or -1 when one is not such a
+/// number (what was stored is then of no use).
+int ParsePlainFields(std::string_view line, int most, double* values, PlainField* fields) noexcept;
+
 /// True when ParseNumber accepts `text`.
 bool IsNumeric(std::string_view text) noexcept;
 

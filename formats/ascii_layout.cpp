@@ -146,21 +146,19 @@ RunTimeError LineTooLong() {
 /// ParseSimpleNumber takes whole, further fields ignored. False for any
 /// other line, which ReadClassicLine reads field by field.
 bool ReadPlainClassicLine(std::string_view line, AsciiPoint& p) {
-  const char* const begin = line.data();
-  const char* const end = begin + line.size();
-  const char* at = begin;
-  double* values[] = {&p.first, &p.second, &p.height};
-  int count = 0;
-  for (; count < 3; ++count) {
-    while (at != end && *at == ' ') ++at;
-    if (at == end) break;
-    const char* const stop = ParseSimpleNumber(at, end, *values[count]);
-    if (stop == nullptr || (stop != end && *stop != ' ')) return false;
-    p.span[count] = {static_cast<std::size_t>(at - begin), static_cast<std::size_t>(stop - at)};
-    at = stop;
-  }
+  double values[3];
+  PlainField fields[3];
+  const int count = ParsePlainFields(line, 3, values, fields);
+  if (count < 2) return false;
+  p.first = values[0], p.second = values[1];
+  p.span[0] = {fields[0].begin, fields[0].size};
+  p.span[1] = {fields[1].begin, fields[1].size};
   p.hasHeight = count == 3;
-  return count >= 2;
+  if (p.hasHeight) {
+    p.height = values[2];
+    p.span[2] = {fields[2].begin, fields[2].size};
+  }
+  return true;
 }
 
 /// The classic reading: the first three blank-separated fields.
