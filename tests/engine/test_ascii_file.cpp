@@ -97,6 +97,21 @@ TEST(AsciiFile, GoodLinesAreShiftedAndWrittenInTheLocalSpelling) {
   }
 }
 
+// A layout keeps every line end, wherever the reader's 64 KiB end among them (after a CR of a CR LF, a lone CR, ...):
+// a translation by 0 of numbers spelled as the program writes them gives back the source.
+TEST(AsciiFile, LayoutKeepsEveryLineEndWhereverTheReadsEnd) {
+  const std::string ends[] = {"\n", "\r", "\r\n"};
+  for (int shift = 0; shift < 16; ++shift) {
+    AsciiJob job('.');
+    job.s.settings.txtDX = job.s.settings.txtDY = job.s.settings.txtDH = "0", job.s.Touch();
+    job.s.asciiLayout = {true, {AsciiColumn::kFirst, AsciiColumn::kSecond, AsciiColumn::kHeight}, AsciiSeparator::kSemicolon, 0};
+    std::string input = "#" + std::string(shift, 'x') + "\n";
+    for (int i = 0; input.size() < (1 << 17) + 64; ++i) input += std::to_string(i) + ".5;" + std::to_string(i % 7) + ";1" + ends[i % 3];
+    EXPECT_TRUE(job.Run(input + "1;2;3\r")) << job.fe.OnlyMessage();
+    EXPECT_TRUE(ReadBytes(job.target) == input + "1;2;3\r") << shift;
+  }
+}
+
 // One message (title Pelmo): error, field, line number and text (U+FFFD for what cannot be shown), what the
 // target keeps, which are the lines before; the source stays.
 TEST(AsciiFile, BadLineStopsTheRunWithOneMessage) {
