@@ -14,6 +14,10 @@
 
 #include "core/errors.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pelmo {
 
 namespace {
@@ -300,13 +304,52 @@ constexpr std::uint64_t kHiddenBit = std::uint64_t{1} << kSignificandBits;
 /// in memory on a little-endian machine). Divisions by 10000, 100 and 10 in
 /// parallel lanes of 32 and 16 bits, the latter two as multiplications by
 /// 10486 / 2^20 and 103 / 2^10, exact for the lane values.
-constexpr std::uint64_t EightDigitChars(std::uint32_t v) {
+[[maybe_unused]] constexpr std::uint64_t EightDigitChars(std::uint32_t v) {
   const std::uint64_t fours = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
   const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007FULL;
   const std::uint64_t twos = ((fours - 100 * hundreds) << 16) + hundreds;
   std::uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000FULL;
   tens += (twos - 10 * tens) << 8;
   return tens + 0x3030303030303030ULL;  // '0' in every byte
+}
+
+/// EightDigitChars(high) and EightDigitChars(low) at once. With SSE2: both
+/// split into two groups of four digits (v / 10^4 by the multiplication by
+/// 2^45 / 10^4 rounded up), each group in four 16-bit lanes, times 4; the
+/// high halves of the products with 2^16 4 / 10^k (k = 3 to 0, rounded up),
+/// shifted on by 9, 5, 3 and 1 bits, are the group divided by 10^k (exact
+/// below 10^4); less ten times the lane before, they are its digits.
+inline void DigitCharsOfBoth(std::uint32_t high, std::uint32_t low, std::uint64_t& highChars,
+                             std::uint64_t& lowChars) {
+#if defined(__SSE2__)
+  constexpr int kDivide10000Shift = 45;
+  constexpr int kLaneBitsTimes4 = 2;
+  const __m128i both = _mm_set_epi64x(low, high);
+  const __m128i quotients = _mm_srli_epi64(
+      _mm_mul_epu32(both, _mm_set1_epi32(static_cast<int>(0xD1B71759))), kDivide10000Shift);
+  const __m128i remainders = _mm_sub_epi32(both, _mm_mul_epu32(quotients, _mm_set1_epi32(10000)));
+  // 32-bit lanes high / 10^4, high % 10^4, low / 10^4, low % 10^4; as
+  // 16-bit lanes twice over, times 4.
+  const __m128i groups = _mm_or_si128(quotients, _mm_slli_epi64(remainders, 32));
+  const __m128i packed = _mm_slli_epi16(_mm_packs_epi32(groups, groups), kLaneBitsTimes4);
+  const __m128i pairs = _mm_unpacklo_epi16(packed, packed);
+  constexpr short kTop = static_cast<short>(0x8000);  // 32768
+  const __m128i divide = _mm_set_epi16(kTop, 13108, 5243, 8389, kTop, 13108, 5243, 8389);
+  const __m128i shift = _mm_set_epi16(kTop, 1 << 13, 1 << 11, 1 << 7, kTop, 1 << 13, 1 << 11, 1 << 7);
+  const auto digits = [&](__m128i v) {
+    const __m128i q = _mm_mulhi_epu16(_mm_mulhi_epu16(v, divide), shift);
+    return _mm_sub_epi16(q, _mm_slli_epi64(_mm_mullo_epi16(q, _mm_set1_epi16(10)), 16));
+  };
+  const __m128i chars =
+      _mm_add_epi8(_mm_packus_epi16(digits(_mm_unpacklo_epi32(pairs, pairs)),
+                                    digits(_mm_unpackhi_epi32(pairs, pairs))),
+                   _mm_set1_epi8('0'));
+  highChars = static_cast<std::uint64_t>(_mm_cvtsi128_si64(chars));
+  lowChars = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(chars, chars)));
+#else
+  highChars = EightDigitChars(high);
+  lowChars = EightDigitChars(low);
+#endif
 }
 
 /// Number of zero digits at the end of the eight digit characters `chars`
@@ -359,9 +402,9 @@ char* FormatFixed15(double value, char decimalSign, char* out) {
   // place further on: no digit is read back from memory (which would wait
   // for the stores). The caller's buffer has room for the bytes beyond.
   constexpr int kByte = 8;
-  const std::uint64_t high8 = EightDigitChars(high);
+  std::uint64_t high8 = 0, last8 = 0;
+  DigitCharsOfBoth(high, low, high8, last8);
   const std::uint64_t first7 = high8 >> kByte;  // leading zero dropped
-  const std::uint64_t last8 = EightDigitChars(low);
   // No trailing zeros after the point.
   const int zeros =
       low != 0 ? TrailingZeroDigits(last8) : kHalfGroup + TrailingZeroDigits(high8);
