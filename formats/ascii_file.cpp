@@ -10,14 +10,15 @@
 // Lines are held up to kMaxLineBytes; a longer line is read past, and only
 // fails when a field the driver needs does not end within that length.
 //
-// The source is read in blocks of whole lines (Session::blockBytes). On one
-// thread each block is transformed on the calling thread, with the event
-// pass after every point. On several, worker threads transform the blocks
-// in any order while the calling thread reads, writes the finished blocks
-// in source order and keeps the event pass going; a block that failed is
-// written up to the line before its error, so the message is the one of the
-// first bad line in the file and the target holds every line before it, as
-// on one thread. The output is the same bytes with any number of threads.
+// The source is read in blocks of whole lines (Session::blockBytes, at most
+// kMostBlockBytes). On one thread each block is transformed on the calling
+// thread, with the event pass after every point. On several, worker threads
+// transform the blocks in any order while the calling thread reads, writes
+// the finished blocks in source order and keeps the event pass going; a
+// block that failed is written up to the line before its error, so the
+// message is the one of the first bad line in the file and the target holds
+// every line before it, as on one thread. The output is the same bytes with
+// any number of threads.
 
 #include <algorithm>
 #include <bit>
@@ -61,6 +62,9 @@ constexpr std::chrono::milliseconds kEventPassWait{5};
 // Blocks in memory per worker thread: one being transformed, one waiting
 // to be written or transformed.
 constexpr std::size_t kBlocksPerThread = 2;
+// Text of a block at most: the block's source and target text stay in a
+// core's second-level cache while it is transformed and written.
+constexpr std::size_t kMostBlockBytes = std::size_t{1} << 18;
 // Whole lines go to the target in pieces of at least this many bytes: a
 // failed write loses no more than one piece.
 constexpr std::size_t kWriteBytes = std::size_t{1} << 16;
@@ -361,11 +365,12 @@ void WriteBlock(Session& s, const Block& b, OutputFile& target, TargetProgress& 
 void TransformLines(Session& session, const LineJob& job, InputFile& source, OutputFile& target,
                     TargetProgress& progress) {
   const unsigned threads = JobThreadCount(session.threads);
+  const std::size_t blockBytes = std::min(session.blockBytes, kMostBlockBytes);
   std::vector<Block> blocks(threads > 1 ? threads * kBlocksPerThread : 1);
   std::string line;
   long lineNo = 0;
   bool ended = false;
-  if (!ReadBlock(source, blocks[0], lineNo, session.blockBytes, ended, line)) return;
+  if (!ReadBlock(source, blocks[0], lineNo, blockBytes, ended, line)) return;
   const Block& first = blocks[0];
   if (!first.lines.empty() &&
       std::string_view(first.text).substr(first.lines[0].begin, first.lines[0].size) ==
@@ -379,7 +384,7 @@ void TransformLines(Session& session, const LineJob& job, InputFile& source, Out
   // One thread, or a source of one block: everything on the calling thread.
   if (threads <= 1 || ended) {
     for (bool more = true; more;
-         more = !ended && ReadBlock(source, blocks[0], lineNo, session.blockBytes, ended, line)) {
+         more = !ended && ReadBlock(source, blocks[0], lineNo, blockBytes, ended, line)) {
       TransformBlock(session, job, blocks[0], nullptr);
       WriteBlock(session, blocks[0], target, progress);
     }
@@ -404,7 +409,7 @@ void TransformLines(Session& session, const LineJob& job, InputFile& source, Out
   workers.Submit();
   for (;;) {
     while (!ended && workers.FreePlace(place) &&
-           ReadBlock(source, blocks[place], lineNo, session.blockBytes, ended, line)) {
+           ReadBlock(source, blocks[place], lineNo, blockBytes, ended, line)) {
       workers.Submit();
     }
     if (workers.Empty()) break;
