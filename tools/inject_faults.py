@@ -64,6 +64,9 @@ FAULTS = [
     ]),
     ('geo-xyz-stop-rule', 'latitude iteration of XYZToBLH stops too early', [
         ('geodesy/geodesy.cpp',
+         'std::fabs(next - t) > kLatitudeTolerance * cosProduct',
+         'std::fabs(next - t) > 1e-6 * cosProduct'),
+        ('geodesy/geodesy.cpp',
          'std::fabs(Bold - B) > kLatitudeTolerance',
          'std::fabs(Bold - B) > 1e-6'),
     ]),
@@ -79,6 +82,19 @@ FAULTS = [
         ('geodesy/geodesy.cpp',
          'Div(Y, cosB * sinL) - N',
          'Div(Y, cosB * cosL) - N'),
+        ('geodesy/geodesy.cpp',
+         'Div(Y, g.cosB * sinL) - N',
+         'Div(Y, g.cosB * cosL) - N'),
+    ]),
+    ('geo-tangent-sine', 'sine of the latitude from its tangent with the wrong sign', [
+        ('geodesy/geodesy.cpp',
+         'g.sinB = t * g.cosB;',
+         'g.sinB = -t * g.cosB;'),
+    ]),
+    ('geo-gk-latitude-cosine', 'cosine of the latitude of the GK inverse by the wrong addition rule', [
+        ('geodesy/geodesy.cpp',
+         'g.cosB = cosBf * cosD - sinBf * sinD;',
+         'g.cosB = cosBf * cosD + sinBf * sinD;'),
     ]),
     ('geo-iteration-cap', 'iterations capped below what a normal point needs', [
         ('geodesy/geodesy.hpp',

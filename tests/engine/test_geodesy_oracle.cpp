@@ -237,6 +237,21 @@ TEST(GeodesyOracle, EveryRoutineWithinTheWrittenFormulasErrorPlusTheMargin) {
        }},
       {"XYZToBLH B, L", kWrittenXYZToBLHAngles + kMarginRadians, world, geographic(0, 2)},
       {"XYZToBLH h", kWrittenXYZToBLHHeight + kMarginMetres, world, geographic(2, 3)},
+      // The sine and cosine of the latitude that the chain hands on.
+      {"sin, cos of B", kWrittenXYZToBLHAngles + kMarginRadians, world,
+       [](const Ellipsoid& E, double B, double L, double h) {
+         const auto X = Rounded(ld::BLHToXYZ(B * kRho, L * kRho, h, E.a, E.e));
+         const LD b = ld::XYZToBLH(X[0], X[1], X[2], E.a, E.e)[0];
+         const Geographic g = XYZToGeographic(X[0], X[1], X[2], E.a, E.e);
+         return Diff(std::array{g.sinB, g.cosB}, L2{std::sin(b), std::cos(b)});
+       }},
+      {"sin, cos of Bf", kWrittenGKToBL + kMarginRadians, strip,
+       [](const Ellipsoid& E, double B, double l, double) {
+         const auto xy = Rounded(ld::BLToGK(B * kRho, l * kRho, E.a, E.e, ld::ArcCoeffs(E.a, E.e)));
+         const LD b = ld::GKToBL(xy[0], xy[1], E.a, E.e)[0];
+         const Geographic g = GKToGeographic(PrepareGaussKrueger(E.a, E.e), xy[0], xy[1]);
+         return Diff(std::array{g.sinB, g.cosB}, L2{std::sin(b), std::cos(b)});
+       }},
       {"BLToKrovak", kWrittenBLToKrovak + kMarginMetres, czechia,
        [](const Ellipsoid& E, double B, double L, double) {
          const double b = B * kPi / 180, l = L * kPi / 180;
