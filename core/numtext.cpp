@@ -453,7 +453,7 @@ char* WriteNumber(char* out, double value, char decimalSign) {
 
 void AppendNumber(std::string& out, double value, char decimalSign) {
   char buf[kNumberTextMax];
-  out.append(buf, WriteNumber(buf, value, decimalSign));
+  out.append(buf, static_cast<std::size_t>(WriteNumber(buf, value, decimalSign) - buf));
 }
 
 std::string FormatNumber(double value, char decimalSign) {

@@ -242,7 +242,7 @@ std::size_t TakeLines(std::string_view view, Block& b, std::size_t& size, std::s
     size += length;
     p = stop + (crlf ? 2 : 1);
   }
-  b.text.append(start, p);
+  b.text.append(start, static_cast<std::size_t>(p - start));
   return static_cast<std::size_t>(p - start);
 }
 

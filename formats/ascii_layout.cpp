@@ -412,9 +412,9 @@ AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
     end = WriteNumber(end, height, sign);
     if (lineEnd.size() <= 2) {
       std::memcpy(end, lineEnd.data(), lineEnd.size());
-      out.append(text, end + lineEnd.size());
+      out.append(text, static_cast<std::size_t>(end - text) + lineEnd.size());
     } else {
-      out.append(text, end);
+      out.append(text, static_cast<std::size_t>(end - text));
       out.append(lineEnd);
     }
     return result;
