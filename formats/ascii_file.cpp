@@ -34,6 +34,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/block_workers.hpp"
 #include "core/errors.hpp"
 #include "core/fileio.hpp"
@@ -199,11 +203,22 @@ std::uint8_t LineEndCode(std::string_view end) {
   return end == "\r" ? 2 : 1;
 }
 
-/// The first CR or LF in [p, end), or end. Eight bytes at a time: a byte
-/// below 14 (CR is 13, LF 10) sets the top bit of its lane in
-/// (w - 0x0E0E...) & ~w; the lowest lane so marked is such a byte (lanes
-/// above it may be marked by the borrow), which is then looked at.
+/// The first CR or LF in [p, end), or end. Sixteen bytes at a time with
+/// SSE2, else (and for the rest) eight: a byte below 14 (CR is 13, LF 10)
+/// sets the top bit of its lane in (w - 0x0E0E...) & ~w; the lowest lane so
+/// marked is such a byte (lanes above it may be marked by the borrow),
+/// which is then looked at.
 const char* FindLineEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // With SSE2 sixteen bytes at a time: a mask of the CRs and LFs.
+  constexpr int kVector = 16;
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; end - p >= kVector; p += kVector) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     constexpr std::uint64_t kLanes = 0x0101010101010101ULL, kTop = 0x8080808080808080ULL;
     constexpr std::uint64_t kBelow = 14 * kLanes;
