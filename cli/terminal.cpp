@@ -94,6 +94,8 @@ bool TerminalFrontEnd::ConfirmReplaceAsciiTarget(const std::string& path) {
 }
 
 bool TerminalFrontEnd::AskYesNo(const std::string& text, const std::string& title, MsgIcon) {
+  // A question that --yes answers is shown as answered, and not at all with --quiet.
+  if (yes && quiet) return true;
   ClearProgress();
   std::cerr << title << ": " << ForTerminal(text);
   if (yes) {

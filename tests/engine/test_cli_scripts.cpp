@@ -86,6 +86,9 @@ TEST(CliScripts, SeveralSourcesWithOneDamaged) {
                            "4 Dateien: 2 fertig, 2 fehlgeschlagen"}) {
     EXPECT_TRUE(Contains(r.err, line)) << line << "\n" << r.err;
   }
+  // Quiet: the questions about the existing targets that --yes answers are not shown either.
+  const CliRun again = Sh(dir, "$CLI " + shift + "--yes --out-dir out src/p.shp");
+  EXPECT_TRUE(again.status == 0 && again.err.empty()) << again.err;
   // Refused before anything is written: the folder of a source, two sources of one name, standard input.
   const std::tuple<std::string, int, std::string> refused[] = {
       {"$CLI " + shift + "--out-dir src out/a.txt src/a.txt", 1, "ist der Ordner der Quelldatei"},
