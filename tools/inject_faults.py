@@ -251,6 +251,19 @@ FAULTS = [
         ('core/numtext.cpp',
          '(remainder == half && (digits & 1) != 0)',
          '(remainder == half)'),
+        ('core/numtext.cpp',
+         '(scaled + (half - 1) + (digits & 1)) >> shift',
+         '(scaled + half) >> shift'),
+    ]),
+    ('num-lane-digit-test', 'the digit 9 not taken as a digit by the eight-lane reader', [
+        ('core/numtext.cpp',
+         '((w + 0x46 * kLanes) | (w - \'0\' * kLanes))',
+         '((w + 0x47 * kLanes) | (w - \'0\' * kLanes))'),
+    ]),
+    ('ascii-line-end-lanes', 'line ends searched sixteen bytes at a time miss the line feed', [
+        ('formats/ascii_file.cpp',
+         '_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)',
+         '_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, cr)'),
     ]),
     ('num-locale-order', 'decimal sign from the environment in the wrong order', [
         ('core/numtext.cpp',
