@@ -302,11 +302,10 @@ bool ReadBlock(InputFile& source, Block& b, long& lineNo, std::size_t bytes, boo
   return !b.lines.empty() || b.readError;
 }
 
-/// Transforms line `lineNo` and appends its target text with its line end
-/// to `out`. Line 1 loses its byte order mark here (a layout keeps it in
-/// the target).
-AsciiLineResult TransformLine(Session& s, const LineJob& job, std::string_view& line, long lineNo,
-                              bool cut, std::string_view end, std::string& out) {
+/// Reads line `lineNo`. Line 1 loses its byte order mark here (a layout
+/// keeps it in the target, `out`).
+AsciiPoint ReadGroupLine(const LineJob& job, std::string_view& line, long lineNo, bool cut,
+                         std::string& out) {
   if (lineNo == 1) {
     if (line.starts_with(kUtf16LeBom) || line.starts_with(kUtf16BeBom)) {
       throw RunTimeError(errnum::kTypeMismatch,
@@ -318,40 +317,92 @@ AsciiLineResult TransformLine(Session& s, const LineJob& job, std::string_view& 
       if (job.layout.active) out += kUtf8Bom;
     }
   }
-  return TransformAsciiLine(s, job.layout, job.checks, line, lineNo, cut,
-                            job.layout.active ? end : kLineEnd, out);
+  return ReadAsciiLine(line, lineNo, cut, job.layout);
 }
 
 /// Transforms the lines of `b` with the session `s` until one fails (its
 /// message kept in the block) or, on a worker, the job stops. The front end
 /// of `s` hears how far the source has been read (a worker's does not
-/// listen).
+/// listen). The lines go in groups of kChainGroup: all of a group are read,
+/// their points go through the chain together, then each is written; the
+/// first line that fails, in reading or in the chain, ends the block after
+/// the lines before it.
 void TransformBlock(Session& s, const LineJob& job, Block& b, const BlockWorkers* workers) {
   b.out.clear();
   b.ends.clear();
   b.points = 0;
   b.warnings.Clear();
   b.error.clear();
-  for (std::size_t i = 0; i < b.lines.size(); ++i) {
-    if (workers != nullptr && (i & kStopCheckMask) == 0 && workers->Stopping()) return;
-    const BlockLine& l = b.lines[i];
-    std::string_view line(b.text.data() + l.begin, l.size);
-    const long lineNo = b.firstLine + static_cast<long>(i);
+  struct GroupLine {
+    std::string_view text;
+    AsciiPoint point;
+    std::size_t chained;  // index in `points`, for a line that holds a point
+  };
+  std::array<GroupLine, kChainGroup> lines;
+  std::array<ChainedPoint, kChainGroup> points;
+  // The message of a line that failed, and what is left of the block then.
+  const auto fail = [&](const std::exception_ptr& e, long lineNo, std::string_view line) {
+    b.out.resize(b.ends.empty() ? 0 : b.ends.back());
     try {
-      const AsciiLineResult r = TransformLine(s, job, line, lineNo, l.cut, kLineEnds[l.end], b.out);
-      b.warnings.Add(r.warnings, lineNo);
-      b.points += r.point ? 1 : 0;
-    } catch (const std::exception& e) {
-      b.out.resize(b.ends.empty() ? 0 : b.ends.back());
-      b.error = LineErrorMessage(e, s.settings, lineNo, line);
+      std::rethrow_exception(e);
+    } catch (const std::exception& error) {
+      b.error = LineErrorMessage(error, s.settings, lineNo, line);
+    }
+  };
+  for (std::size_t i = 0; i < b.lines.size();) {
+    if (workers != nullptr && (i & kStopCheckMask) == 0 && workers->Stopping()) return;
+    const std::size_t group = std::min(kChainGroup, b.lines.size() - i);
+    std::size_t read = 0, chained = 0;
+    std::exception_ptr failure;
+    for (; read < group; ++read) {
+      const BlockLine& l = b.lines[i + read];
+      GroupLine& g = lines[read];
+      g.text = std::string_view(b.text.data() + l.begin, l.size);
+      try {
+        g.point =
+            ReadGroupLine(job, g.text, b.firstLine + static_cast<long>(i + read), l.cut, b.out);
+      } catch (const std::exception&) {
+        failure = std::current_exception();
+        break;
+      }
+      if (!g.point.copy) {
+        g.chained = chained;
+        points[chained++] = {g.point.first, g.point.second, g.point.height, {}};
+      }
+    }
+    std::exception_ptr chainFailure;
+    const std::size_t done = TransformPoints(s, points.data(), chained, chainFailure);
+    for (std::size_t k = 0; k < read; ++k) {
+      const BlockLine& l = b.lines[i + k];
+      const GroupLine& g = lines[k];
+      const long lineNo = b.firstLine + static_cast<long>(i + k);
+      if (!g.point.copy && g.chained >= done) {
+        fail(chainFailure, lineNo, g.text);
+        return;
+      }
+      try {
+        const ChainedPoint& p = points[g.point.copy ? 0 : g.chained];
+        const AsciiLineResult r =
+            WriteAsciiLine(s, job.layout, job.checks, g.text, g.point, p.result, p.height,
+                           job.layout.active ? kLineEnds[l.end] : kLineEnd, b.out);
+        b.warnings.Add(r.warnings, lineNo);
+        b.points += r.point ? 1 : 0;
+      } catch (const std::exception&) {
+        fail(std::current_exception(), lineNo, g.text);
+        return;
+      }
+      b.ends.push_back(b.out.size());
+      if ((lineNo & kProgressLineMask) == 1) {
+        // The text of the block holds the line ends (of a line read past its
+        // end, only the part kept: the position is then a little behind).
+        s.frontEnd().ProgressBytes(b.start + l.begin + l.size + kLineEnds[l.end].size(), b.total);
+      }
+    }
+    if (failure) {
+      fail(failure, b.firstLine + static_cast<long>(i + read), lines[read].text);
       return;
     }
-    b.ends.push_back(b.out.size());
-    if ((lineNo & kProgressLineMask) == 1) {
-      // The text of the block holds the line ends (of a line read past its
-      // end, only the part kept: the position is then a little behind).
-      s.frontEnd().ProgressBytes(b.start + l.begin + l.size + kLineEnds[l.end].size(), b.total);
-    }
+    i += read;
   }
 }
 

@@ -385,19 +385,16 @@ std::string FieldErrorText(const AsciiFieldError& e, const TransformSettings& t)
 
 // ---------------------------------------------------------------- one line
 
-AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
-                                   const PlausibilityContext& ctx, std::string_view line,
-                                   long lineNo, bool cut, std::string_view lineEnd,
-                                   std::string& out) {
-  const AsciiPoint p = ReadAsciiLine(line, lineNo, cut, layout);
+AsciiLineResult WriteAsciiLine(Session& session, const AsciiLayout& layout,
+                               const PlausibilityContext& ctx, std::string_view line,
+                               const AsciiPoint& p, const PointResult& r, double height,
+                               std::string_view lineEnd, std::string& out) {
   AsciiLineResult result;
   if (p.copy) {
     out.append(line);
     out.append(lineEnd);
     return result;
   }
-  double first = p.first, second = p.second, height = p.height;
-  const PointResult r = TransformPoint(session, first, second, height);
   result.point = true;
   result.warnings = CheckPoint(ctx, p.first, r);
   if (!layout.active) {

@@ -102,12 +102,12 @@ struct AsciiLineResult {
   PointWarnings warnings;
 };
 
-/// Transforms one line read with `layout` and appends the text written
-/// for it and `lineEnd` to `out`. Throws what ReadAsciiLine and
-/// TransformPoint throw.
-AsciiLineResult TransformAsciiLine(Session& session, const AsciiLayout& layout,
-                                   const PlausibilityContext& ctx, std::string_view line,
-                                   long lineNo, bool cut, std::string_view lineEnd,
-                                   std::string& out);
+/// Appends the text written for `line`, read with `layout` as `p` and
+/// transformed by TransformPoint to `r` (`height` as it left it), and
+/// `lineEnd`, to `out`. A line that holds no point is copied.
+AsciiLineResult WriteAsciiLine(Session& session, const AsciiLayout& layout,
+                               const PlausibilityContext& ctx, std::string_view line,
+                               const AsciiPoint& p, const PointResult& r, double height,
+                               std::string_view lineEnd, std::string& out);
 
 }  // namespace pelmo

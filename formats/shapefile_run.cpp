@@ -39,6 +39,7 @@
 // written through one block buffer, and vertices pass in chunks.
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -588,13 +589,29 @@ void ShapeRun::TransformBlock(RecordWorker& w, RecordBlock& b,
   w.session.Follow(*b.settings);
   Session& s = w.session.session();
   std::int64_t record = 0, point = -1;
+  // As ChainPoint does each, kChainGroup vertices at a time.
+  std::array<ChainedPoint, kChainGroup> pts;
   const ChainFn chain = [&](std::int64_t k0, std::int64_t n, double* x, double* y, double* z) {
-    for (std::int64_t k = 0; k < n; ++k) {
+    constexpr auto kGroup = static_cast<std::int64_t>(kChainGroup);
+    for (std::int64_t k = 0; k < n; k += kGroup) {
       if ((k & kStopCheckMask) == 0 && workers.Stopping()) throw StoppedBlock{};
-      point = k0 == kBoxCorners ? -1 : k0 + k;
-      ChainPoint(s, checks_, b.warnings, record, k0 != kBoxCorners, x[k], y[k],
-                 z != nullptr ? z + k : nullptr);
-      ++b.points;
+      const auto group = static_cast<std::size_t>(std::min(kGroup, n - k));
+      for (std::size_t j = 0; j < group; ++j) {
+        pts[j] = {x[k + j], y[k + j], z != nullptr ? z[k + j] : 0, {}};
+      }
+      std::exception_ptr failure;
+      const std::size_t done = TransformPoints(s, pts.data(), group, failure);
+      for (std::size_t j = 0; j < done; ++j) {
+        const PointResult& res = pts[j].result;
+        if (k0 != kBoxCorners) b.warnings.Add(CheckPoint(checks_, x[k + j], res), record);
+        x[k + j] = res[0];
+        y[k + j] = res[1];
+        if (z != nullptr) z[k + j] = pts[j].height;
+        ++b.points;
+      }
+      // The vertex a failure names: the failing one, else the last done.
+      point = k0 == kBoxCorners ? -1 : k0 + k + static_cast<std::int64_t>(std::min(done, group - 1));
+      if (done < group) std::rethrow_exception(failure);
     }
   };
   try {

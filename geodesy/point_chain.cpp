@@ -23,6 +23,7 @@
 #include "geodesy/point_chain.hpp"
 
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -288,24 +289,31 @@ PointChainCache& ConvertedSettings(Session& session) {
   return c;
 }
 
-/// Seven-parameter mode: input side, datum change, output side.
-PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
-                                double& second, double height) {
-  const TransformSettings& t = s.settings;
-
-  // Input side: to geocentric X, Y, Z on ellipsoid 1. Krovak coordinates
-  // carry no height: the point is put on the ellipsoid.
-  const Projection in = SideProjection(t, 1);
+/// One point between the stages of the seven-parameter chain.
+struct ChainState {
   PointResult r;
-  geotra::Geographic in1 = ToGeographic(c, in, 1, first, second, r.inLon);
-  in1.h = in == Projection::kKrovak ? 0 : height;
-
-  // Datum: both transformations; a set of seven zeros is the identity and
-  // is skipped (it would return the same bits). A slot may hold a grid
-  // instead, which works on geographic coordinates: `geo` holds them, on
-  // ellipsoid 2, after a grid, until a seven-parameter step needs X, Y, Z.
+  geotra::Geographic in1;  // input side, on ellipsoid 1
   std::array<double, 3> W{};
   std::optional<std::array<double, 3>> geo;
+};
+
+/// Input side: to latitude and longitude on ellipsoid 1. Krovak coordinates
+/// carry no height: the point is put on the ellipsoid.
+void InputStage(const Session& s, PointChainCache& c, double& first, double& second,
+                double height, ChainState& p) {
+  const Projection in = SideProjection(s.settings, 1);
+  p.in1 = ToGeographic(c, in, 1, first, second, p.r.inLon);
+  p.in1.h = in == Projection::kKrovak ? 0 : height;
+}
+
+/// Datum: both transformations; a set of seven zeros is the identity and
+/// is skipped (it would return the same bits). A slot may hold a grid
+/// instead, which works on geographic coordinates: `geo` holds them, on
+/// ellipsoid 2, after a grid, until a seven-parameter step needs X, Y, Z.
+void DatumStage(PointChainCache& c, ChainState& p) {
+  const geotra::Geographic& in1 = p.in1;
+  std::array<double, 3>& W = p.W;
+  std::optional<std::array<double, 3>>& geo = p.geo;
   if (GridShift* g = c.Grid(1)) {
     geo = GridStep(*g, {in1.B, in1.L, in1.h});
   } else {
@@ -319,12 +327,18 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
     geo.reset();
     W = geotra::SevenParTrans(c.Set2(), W[0], W[1], W[2]);
   }
+}
 
-  // Output side; only "Ell" (and no selection) returns the height.
+/// Output side; only "Ell" (and no selection) returns the height.
+void OutputStage(const Session& s, PointChainCache& c, double& first, double& second,
+                 ChainState& p) {
+  const TransformSettings& t = s.settings;
+  PointResult& r = p.r;
+  std::array<double, 3>& W = p.W;
   const Projection out = SideProjection(t, 2);
   geotra::Geographic out2;
-  if (geo) {
-    W = *geo;
+  if (p.geo) {
+    W = *p.geo;
     out2 = WithSinCos({W[0], W[1]});
   } else if (out == Projection::kEll || out == Projection::kNone) {
     W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
@@ -379,7 +393,16 @@ PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& fi
     r.values = W;
     r.size = 3;
   }
-  return r;
+}
+
+/// Seven-parameter mode: input side, datum change, output side.
+PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
+                                double& second, double height) {
+  ChainState p;
+  InputStage(s, c, first, second, height, p);
+  DatumStage(c, p);
+  OutputStage(s, c, first, second, p);
+  return p.r;
 }
 
 }  // namespace
@@ -466,6 +489,66 @@ PointResult TransformPoint(Session& session, double& first, double& second, doub
   for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
   session.frontEnd().ProcessEvents();
   return r;
+}
+
+std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t n,
+                            std::exception_ptr& failure) {
+  // The seven-parameter chain without grids runs stage by stage over a
+  // group of points: the points of a stage do not wait for one another, so
+  // the processor overlaps their long chains of dependent operations. The
+  // results are the same bits as point by point. Anything that fails, and
+  // every other mode, goes point by point from the group's start, which
+  // stops at the first failing point as TransformPoint would.
+  for (std::size_t done = 0; done < n;) {
+    const std::size_t group = std::min(n - done, kChainGroup);
+    ChainedPoint* const pts = points + done;
+    PointChainCache& c = ConvertedSettings(session);
+    bool ok = session.settings.optSevPar && !c.gridSlot[0].active() && !c.gridSlot[1].active();
+    if (ok) {
+      std::array<ChainState, kChainGroup> state;
+      std::array<double, kChainGroup> first{}, second{};
+      try {
+        for (std::size_t k = 0; k < group; ++k) {
+          first[k] = pts[k].first;
+          second[k] = pts[k].second;
+          InputStage(session, c, first[k], second[k], pts[k].height, state[k]);
+        }
+        for (std::size_t k = 0; k < group; ++k) DatumStage(c, state[k]);
+        for (std::size_t k = 0; k < group; ++k) {
+          OutputStage(session, c, first[k], second[k], state[k]);
+          const PointResult& r = state[k].r;
+          for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
+        }
+      } catch (const std::exception&) {
+        ok = false;
+      }
+      if (ok) {
+        for (std::size_t k = 0; k < group; ++k) {
+          pts[k].first = first[k];
+          pts[k].second = second[k];
+          pts[k].result = state[k].r;
+          try {
+            session.frontEnd().ProcessEvents();  // may stop the job (Ctrl+C)
+          } catch (const std::exception&) {
+            failure = std::current_exception();
+            return done + k;
+          }
+        }
+      }
+    }
+    if (!ok) {
+      for (std::size_t k = 0; k < group; ++k) {
+        try {
+          pts[k].result = TransformPoint(session, pts[k].first, pts[k].second, pts[k].height);
+        } catch (const std::exception&) {
+          failure = std::current_exception();
+          return done + k;
+        }
+      }
+    }
+    done += group;
+  }
+  return n;
 }
 
 }  // namespace pelmo

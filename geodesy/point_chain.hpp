@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <exception>
 #include <limits>
 
 #include "core/settings.hpp"
@@ -29,6 +30,24 @@ struct PointResult {
 /// Lets the front end process its events once, as the last action.
 /// Throws RunTimeError (conversion error 13, floating-point faults).
 PointResult TransformPoint(Session& session, double& first, double& second, double& height);
+
+/// A point of TransformPoints: its values on the way in, as TransformPoint
+/// leaves them on the way out, and its result.
+struct ChainedPoint {
+  double first = 0, second = 0, height = 0;
+  PointResult result;
+};
+
+/// Points that TransformPoints takes through the chain together.
+inline constexpr std::size_t kChainGroup = 16;
+
+/// Transforms the points one after the other as TransformPoint would, the
+/// same bits, each with its event pass; the settings are read once for
+/// every kChainGroup points (a change made in an event pass applies from
+/// the next group). Returns n, or the index of the first point that failed,
+/// whose exception is then in `failure` (the points before it are done).
+std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t n,
+                            std::exception_ptr& failure);
 
 /// The projections of either end of the chain.
 enum class Projection { kNone, kKrovak, kGK, kUTM, kGKGeneral, kEll };

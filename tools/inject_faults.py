@@ -228,6 +228,26 @@ FAULTS = [
          'session.frontEnd().ProcessEvents();',
          ''),
     ]),
+    ('chain-group-order', 'a group of points given the results of other points', [
+        ('geodesy/point_chain.cpp',
+         'pts[k].result = state[k].r;',
+         'pts[k].result = state[group - 1 - k].r;'),
+    ]),
+    ('chain-group-fallback-swap', 'a group that fails redone with its values swapped', [
+        ('geodesy/point_chain.cpp',
+         'TransformPoint(session, pts[k].first, pts[k].second, pts[k].height)',
+         'TransformPoint(session, pts[k].second, pts[k].first, pts[k].height)'),
+    ]),
+    ('ascii-group-read-failure-line', 'a line that cannot be read in a group named by the next line number', [
+        ('formats/ascii_file.cpp',
+         'fail(failure, b.firstLine + static_cast<long>(i + read), lines[read].text);',
+         'fail(failure, b.firstLine + static_cast<long>(i + read + 1), lines[read].text);'),
+    ]),
+    ('shp-group-failure-vertex', 'a failing vertex on a worker named by the first of its group', [
+        ('formats/shapefile_run.cpp',
+         'k0 + k + static_cast<std::int64_t>(std::min(done, group - 1))',
+         'k0 + k'),
+    ]),
     # ------------------------------------------------------------ numbers, files
     ('num-decimal-comma', 'a decimal comma not read', [
         ('core/numtext.cpp',

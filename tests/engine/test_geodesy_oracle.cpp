@@ -8,7 +8,10 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "core/numtext.hpp"
@@ -374,13 +377,31 @@ TEST(GeodesyOracle, ChainWithinATenthOfAMicrometre) {
     Configure(s, c.in, c.out, c.e1, c.e2, c.p, c.q);
     const bool toEll = c.out.proj == Proj::kEll;
     double worst = 0;
+    std::vector<pelmo::ChainedPoint> one, together;  // point by point, and in groups
     Walk(c.area, [&](double second, double first, double height) {
+      together.push_back({first, second, height, {}});
       const L3 o = ChainLD(c.in, c.out, c.e1, c.e2, c.p, c.q, first, second, height);
       const pelmo::PointResult r = pelmo::TransformPoint(s, first, second, height);
+      one.push_back({first, second, height, r});
       worst = std::max({worst, Diff<2>({r[0], r[1]}, {o[0], o[1]}) * (toEll ? kMetresPerDegree : 1),
                         toEll ? static_cast<double>(std::fabs(r[2] - o[2])) : 0});
     });
     EXPECT_LE(worst, kChainMetres) << Name(c.in.proj) << " to " << Name(c.out.proj);
+    // In groups: the same bits, an event pass each; a point that faults (a
+    // value that is not a number) ends them there, every point before it done.
+    const std::size_t bad = together.size() / 2 + 3;
+    together[bad].first = std::numeric_limits<double>::quiet_NaN();
+    std::exception_ptr failure;
+    const long passes = fe.eventPasses;
+    EXPECT_EQ(pelmo::TransformPoints(s, together.data(), together.size(), failure), bad);
+    EXPECT_TRUE(failure != nullptr && fe.eventPasses - passes == static_cast<long>(bad));
+    for (std::size_t k = 0; k < bad; ++k) {
+      const pelmo::ChainedPoint &a = one[k], &b = together[k];
+      EXPECT_TRUE(a.first == b.first && a.second == b.second && a.height == b.height &&
+                  a.result.values == b.result.values && a.result.size == b.result.size &&
+                  std::memcmp(&a.result.inLon, &b.result.inLon, 2 * sizeof(double)) == 0)
+          << Name(c.in.proj) << " to " << Name(c.out.proj) << ", point " << k;
+    }
     std::printf("%s to %s: worst %.3g m\n", Name(c.in.proj), Name(c.out.proj), worst);
   }
 }
