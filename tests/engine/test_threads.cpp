@@ -131,7 +131,7 @@ void WriteShapes(const TempFolder& dir, int type, int n, int huge = 0, int damag
     shapes.push_back(kinds[static_cast<std::size_t>(i) % kinds.size()]);
     for (Part& p : shapes.back().parts) {
       for (Vertex& v : p) v = {v.first + 9000 * i, v.second - 700 * i};
-      if (i + 1 == huge) p[0].first = 1e300;
+      if (i + 1 == huge) p.back().first = 1e300;  // not the first of a part
     }
   }
   WriteShapefile(dir.File("in"), type, shapes);
