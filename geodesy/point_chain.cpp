@@ -493,7 +493,7 @@ PointResult TransformPoint(Session& session, double& first, double& second, doub
 
 std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t n,
                             std::exception_ptr& failure) {
-  // The seven-parameter chain without grids runs stage by stage over a
+  // The seven-parameter chain (grid steps included) runs stage by stage over a
   // group of points: the points of a stage do not wait for one another, so
   // the processor overlaps their long chains of dependent operations. The
   // results are the same bits as point by point. Anything that fails, and
@@ -503,7 +503,7 @@ std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t 
     const std::size_t group = std::min(n - done, kChainGroup);
     ChainedPoint* const pts = points + done;
     PointChainCache& c = ConvertedSettings(session);
-    bool ok = session.settings.optSevPar && !c.gridSlot[0].active() && !c.gridSlot[1].active();
+    bool ok = session.settings.optSevPar;
     if (ok) {
       std::array<ChainState, kChainGroup> state;
       std::array<double, kChainGroup> first{}, second{};
