@@ -119,14 +119,21 @@ struct StoppedBlock {};
 /// One vertex or box corner through the point chain of `s`: the Z value,
 /// where there is one, as the height, and the height the chain leaves
 /// written back. The plausibility of vertices counts per record.
+/// What the chain made of the vertex (x, y, z): its check (vertices, not
+/// box corners), and its values written back.
+void TakeChained(const PlausibilityContext& checks, WarningTally& tally, std::int64_t record,
+                 bool vertex, const ChainedPoint& p, double& x, double& y, double* z) {
+  if (vertex) tally.Add(CheckPoint(checks, x, p.result), record);
+  x = p.result[0];
+  y = p.result[1];
+  if (z != nullptr) *z = p.height;
+}
+
 void ChainPoint(Session& s, const PlausibilityContext& checks, WarningTally& tally,
                 std::int64_t record, bool vertex, double& x, double& y, double* z) {
-  double first = x, second = y, height = z != nullptr ? *z : 0;
-  const PointResult res = TransformPoint(s, first, second, height);
-  if (vertex) tally.Add(CheckPoint(checks, x, res), record);
-  x = res[0];
-  y = res[1];
-  if (z != nullptr) *z = height;
+  ChainedPoint p{x, y, z != nullptr ? *z : 0, {}};
+  p.result = TransformPoint(s, p.first, p.second, p.height);
+  TakeChained(checks, tally, record, vertex, p, x, y, z);
 }
 
 // ---------------------------------------------------------------- the run
@@ -602,11 +609,8 @@ void ShapeRun::TransformBlock(RecordWorker& w, RecordBlock& b,
       std::exception_ptr failure;
       const std::size_t done = TransformPoints(s, pts.data(), group, failure);
       for (std::size_t j = 0; j < done; ++j) {
-        const PointResult& res = pts[j].result;
-        if (k0 != kBoxCorners) b.warnings.Add(CheckPoint(checks_, x[k + j], res), record);
-        x[k + j] = res[0];
-        y[k + j] = res[1];
-        if (z != nullptr) z[k + j] = pts[j].height;
+        TakeChained(checks_, b.warnings, record, k0 != kBoxCorners, pts[j], x[k + j], y[k + j],
+                    z != nullptr ? z + k + j : nullptr);
         ++b.points;
       }
       // The vertex a failure names: the failing one, else the last done.

@@ -326,7 +326,7 @@ std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e)
 
 namespace {
 
-/// Longitude (rad, in (-pi, pi]) of the geocentric point (X, Y, Z): the
+/// Longitude (rad, in (-pi, pi]) of a geocentric point (X, Y, Z): the
 /// arctangent of Y / X moved into the quadrant of (X, Y). X = 0 is a division
 /// by zero.
 double GeocentricLongitude(double X, double Y) {
@@ -339,7 +339,7 @@ double GeocentricLongitude(double X, double Y) {
   return L;
 }
 
-/// XYZToBLH and XYZToBL: latitude and longitude, the sine and cosine of the
+/// XYZToBLH and XYZToGeographic: latitude and longitude, the sine and cosine of the
 /// latitude, and the height when `withHeight` (else 0).
 Geographic GeocentricToGeographic(double X, double Y, double Z, double a, double e,
                                   bool withHeight) {
@@ -425,11 +425,6 @@ Geographic GeocentricToGeographic(double X, double Y, double Z, double a, double
 std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e) {
   const Geographic g = GeocentricToGeographic(X, Y, Z, a, e, true);
   return {g.B, g.L, g.h};
-}
-
-std::array<double, 2> XYZToBL(double X, double Y, double Z, double a, double e) {
-  const Geographic g = GeocentricToGeographic(X, Y, Z, a, e, false);
-  return {g.B, g.L};
 }
 
 Geographic XYZToGeographic(double X, double Y, double Z, double a, double e) {

@@ -51,10 +51,6 @@ std::array<double, 3> BLHToXYZ(double B, double L, double h, double a, double e)
 /// has not settled after kMaxIterations passes raises kInvalidOperation.
 std::array<double, 3> XYZToBLH(double X, double Y, double Z, double a, double e);
 
-/// XYZToBLH without the height (B, L rad), for callers that do not use it:
-/// the same latitude and longitude, the same faults but those of the height.
-std::array<double, 2> XYZToBL(double X, double Y, double Z, double a, double e);
-
 /// A geographic point with the sine and cosine of its latitude, as one
 /// routine of the chain hands it to the next, which then needs no sine or
 /// cosine of the latitude of its own.
@@ -63,7 +59,9 @@ struct Geographic {
   double sinB = 0, cosB = 1;   ///< sine and cosine of B
 };
 
-/// XYZToBL with the sine and cosine of the latitude (h = 0).
+/// XYZToBLH without the height (h = 0), for callers that do not use it, and
+/// with the sine and cosine of the latitude: the same latitude and
+/// longitude, the same faults but those of the height.
 Geographic XYZToGeographic(double X, double Y, double Z, double a, double e);
 
 /// BLHToXYZ of a point whose latitude comes with its sine and cosine.
