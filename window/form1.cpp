@@ -671,7 +671,9 @@ void Form1::cmdStart_Click() {
   if (jobRunning_) return;
   syncToSettings();
   SetJobRunning(true);
-  nextPass_ = Clock::now() + kEventPassInterval;
+  // The windows get their first turn at the job's first event pass, however
+  // short the job: an option applied then holds from the next block on.
+  nextPass_ = Clock::now();
   try {
     RunJob(session_);
   } catch (const std::exception& e) {
