@@ -519,7 +519,7 @@ void Form1::speichern_Click() {
   if (CommonDialog1().showSave()) txtZielDatei->setText(CommonDialog1().fileName());
 }
 
-void Form1::LoadParameterFile(const char* filter, ParameterFileLoader load, int number,
+void Form1::LoadParameterFile(const char* filter, const ParameterFileLoader& load, int number,
                               const char* extension) {
   CommonDialog& cd = CommonDialog1();
   cd.setFilter(QString::fromLatin1(filter));

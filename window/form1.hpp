@@ -183,7 +183,7 @@ class Form1 : public QMainWindow, public FrontEnd {
                                                  char decimalSign)>;
   /// Asks for a parameter file (of the dialog filter `filter`) and shows
   /// what `load` read from it.
-  void LoadParameterFile(const char* filter, ParameterFileLoader load, int number,
+  void LoadParameterFile(const char* filter, const ParameterFileLoader& load, int number,
                          const char* extension);
   void LoadEllipsoid(int group);
   void LoadSevenPar(int set);
