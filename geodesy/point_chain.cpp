@@ -395,6 +395,13 @@ void OutputStage(const Session& s, PointChainCache& c, double& first, double& se
   }
 }
 
+/// The end of a point: its results refused when not finite, then the front
+/// end's event pass.
+void FinishPoint(Session& session, const PointResult& r) {
+  for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
+  session.frontEnd().ProcessEvents();
+}
+
 /// Seven-parameter mode: input side, datum change, output side.
 PointResult SevenParameterChain(const Session& s, PointChainCache& c, double& first,
                                 double& second, double height) {
@@ -486,8 +493,7 @@ PointResult TransformPoint(Session& session, double& first, double& second, doub
   } else {
     throw RunTimeError(errnum::kOutOfRange, "weder 7 Parameter Transformation noch Translation");
   }
-  for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
-  session.frontEnd().ProcessEvents();
+  FinishPoint(session, r);
   return r;
 }
 
@@ -516,8 +522,6 @@ std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t 
         for (std::size_t k = 0; k < group; ++k) DatumStage(c, state[k]);
         for (std::size_t k = 0; k < group; ++k) {
           OutputStage(session, c, first[k], second[k], state[k]);
-          const PointResult& r = state[k].r;
-          for (std::size_t i = 0; i < r.size; ++i) Finite(r.values[i]);
         }
       } catch (const std::exception&) {
         ok = false;
@@ -528,7 +532,7 @@ std::size_t TransformPoints(Session& session, ChainedPoint* points, std::size_t 
           pts[k].second = second[k];
           pts[k].result = state[k].r;
           try {
-            session.frontEnd().ProcessEvents();  // may stop the job (Ctrl+C)
+            FinishPoint(session, pts[k].result);  // the event pass may stop the job (Ctrl+C)
           } catch (const std::exception&) {
             failure = std::current_exception();
             return done + k;
