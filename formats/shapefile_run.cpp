@@ -116,9 +116,6 @@ struct RecordWorker {
 /// The job stopped while a worker was inside a record.
 struct StoppedBlock {};
 
-/// One vertex or box corner through the point chain of `s`: the Z value,
-/// where there is one, as the height, and the height the chain leaves
-/// written back. The plausibility of vertices counts per record.
 /// What the chain made of the vertex (x, y, z): its check (vertices, not
 /// box corners), and its values written back.
 void TakeChained(const PlausibilityContext& checks, WarningTally& tally, std::int64_t record,
@@ -129,6 +126,9 @@ void TakeChained(const PlausibilityContext& checks, WarningTally& tally, std::in
   if (z != nullptr) *z = p.height;
 }
 
+/// One vertex or box corner through the point chain of `s`: the Z value,
+/// where there is one, as the height, and the height the chain leaves
+/// written back. The plausibility of vertices counts per record.
 void ChainPoint(Session& s, const PlausibilityContext& checks, WarningTally& tally,
                 std::int64_t record, bool vertex, double& x, double& y, double* z) {
   ChainedPoint p{x, y, z != nullptr ? *z : 0, {}};

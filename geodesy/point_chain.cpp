@@ -339,7 +339,10 @@ void OutputStage(const Session& s, PointChainCache& c, double& first, double& se
   geotra::Geographic out2;
   if (p.geo) {
     W = *p.geo;
-    out2 = WithSinCos({W[0], W[1]});
+    // Only the Gauss-Krueger outputs take the latitude's sine and cosine.
+    if (out == Projection::kGK || out == Projection::kUTM || out == Projection::kGKGeneral) {
+      out2 = WithSinCos({W[0], W[1]});
+    }
   } else if (out == Projection::kEll || out == Projection::kNone) {
     W = geotra::XYZToBLH(W[0], W[1], W[2], c.a2(), c.e2());
   } else {
